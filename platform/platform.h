@@ -1,0 +1,121 @@
+// The one seam between the plug-in and the operating system.
+//
+// Everything the plug-in needs from the system passes through `Platform`:
+// the host executable's path, the file-existence test, reading a whole file,
+// replacing a file's contents, the local clock, the user's locale items and
+// the debug output. The core includes this header and nothing of the OS;
+// `posix.cpp` and `windows.cpp` implement it, one per target, and tests
+// install a fake to make clocks, locales and failures what they need.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarveld::platform {
+
+// Outcome of a file operation. `os_error` keeps the raw system code (errno
+// or GetLastError) for diagnostics; the store maps `status` to its
+// exception classes.
+enum class IoStatus {
+  kOk,
+  kOpenFailed,    // the file exists but could not be opened for reading
+  kCreateFailed,  // the replacement could not be created or put in place
+  kWriteFailed,   // the replacement could not be written completely
+};
+
+struct IoResult {
+  IoStatus status = IoStatus::kOk;
+  int os_error = 0;
+
+  bool ok() const { return status == IoStatus::kOk; }
+};
+
+// The local wall clock, as the system's local-time call gives it.
+struct LocalTime {
+  int year = 0;
+  int month = 0;  // 1..12
+  int day = 0;    // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+// A locale identifier as the Windows locale API uses it (an LCID). The POSIX
+// implementation hands out its own identifiers.
+using LocaleId = std::uint32_t;
+
+// Locale item numbers (the Windows LOCALE_* constants), the only ones the
+// plug-in asks for.
+namespace locale_item {
+inline constexpr int kCurrency = 0x14;            // LOCALE_SCURRENCY
+inline constexpr int kCurrencyDigits = 0x19;      // LOCALE_ICURRDIGITS
+inline constexpr int kCurrencyFormat = 0x1B;      // LOCALE_ICURRENCY
+inline constexpr int kNegativeCurrency = 0x1C;    // LOCALE_INEGCURR
+inline constexpr int kDateSeparator = 0x1D;       // LOCALE_SDATE
+inline constexpr int kTimeSeparator = 0x1E;       // LOCALE_STIME
+inline constexpr int kShortDate = 0x1F;           // LOCALE_SSHORTDATE
+inline constexpr int kLongDate = 0x20;            // LOCALE_SLONGDATE
+inline constexpr int kHourLeadingZero = 0x25;     // LOCALE_ITLZERO
+inline constexpr int kAmText = 0x28;              // LOCALE_S1159
+inline constexpr int kPmText = 0x29;              // LOCALE_S2359
+inline constexpr int kDayName1 = 0x2A;            // LOCALE_SDAYNAME1 (Monday) .. +6
+inline constexpr int kAbbrevDayName1 = 0x31;      // LOCALE_SABBREVDAYNAME1 (Monday) .. +6
+inline constexpr int kMonthName1 = 0x38;          // LOCALE_SMONTHNAME1 .. +11
+inline constexpr int kAbbrevMonthName1 = 0x44;    // LOCALE_SABBREVMONTHNAME1 .. +11
+inline constexpr int kList = 0x0C;                // LOCALE_SLIST
+inline constexpr int kDecimal = 0x0E;             // LOCALE_SDECIMAL
+inline constexpr int kThousand = 0x0F;            // LOCALE_STHOUSAND
+}  // namespace locale_item
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Full path of the executable file of the process (the host's program,
+  // not the plug-in's own file), whatever its length.
+  virtual std::string ExecutablePath() = 0;
+
+  // True only for an existing entry that is not a directory.
+  virtual bool IsExistingFile(const std::string& path) = 0;
+
+  // Reads the whole file into `bytes`. kOpenFailed when it cannot be opened
+  // for reading (others may read meanwhile, writers are refused). A read
+  // that fails part way ends reading: the bytes read so far are kept and
+  // the result is kOk.
+  virtual IoResult ReadFile(const std::string& path, std::string& bytes) = 0;
+
+  // Replaces the file's contents with `bytes` atomically: the bytes go to a
+  // new file in the same directory, which is then renamed over `path`. On
+  // failure the old file is left exactly as it was and no new file remains.
+  // kCreateFailed: the new file could not be created or put in place;
+  // kWriteFailed: it could not be written, flushed or closed completely.
+  virtual IoResult ReplaceFile(const std::string& path, std::string_view bytes) = 0;
+
+  virtual LocalTime LocalClock() = 0;
+
+  // The Windows locale calls, with their meanings: the user's default
+  // locale, making a locale the calling thread's, the thread's locale, and
+  // one locale item as zero-terminated text into `buffer` of `size` bytes.
+  // LocaleInfo returns the number of bytes stored, terminating zero
+  // included, or 0 when the item cannot be read or does not fit.
+  virtual LocaleId UserDefaultLocale() = 0;
+  virtual void SetThreadLocale(LocaleId locale) = 0;
+  virtual LocaleId ThreadLocale() = 0;
+  virtual int LocaleInfo(LocaleId locale, int item, char* buffer, int size) = 0;
+
+  // One diagnostic line for a developer's debugger or console.
+  virtual void DebugOutput(const std::string& text) = 0;
+};
+
+// The operating system's own implementation (posix.cpp or windows.cpp).
+Platform& Native();
+
+// The platform in use: Native() unless a test installed another.
+Platform& Current();
+
+// Makes `platform` the one in use; nullptr restores Native().
+void Install(Platform* platform);
+
+}  // namespace tarveld::platform
