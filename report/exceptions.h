@@ -28,10 +28,10 @@ class Exception : public std::exception {
   std::string message_;
 };
 
-#define TARVELD_EXCEPTION_CLASS(Name, Base)                             \
-  class Name : public Base {                                            \
-   public:                                                              \
-    using Base::Base;                                                   \
+#define TARVELD_EXCEPTION_CLASS(Name, Base)                           \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
     const char* ClassName() const noexcept override { return #Name; } \
   }
 

@@ -22,11 +22,11 @@ struct TFormatSettings {
   std::string LongTimePattern = "h:nn:ss";
   TMonthNameArray MonthAbbreviations = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  TMonthNameArray MonthNames = {"",          "January", "February", "March",    "April",
-                                "May",       "June",    "July",     "August",   "September",
-                                "October",   "November", "December"};
+  TMonthNameArray MonthNames = {"",        "January",  "February", "March",  "April",
+                                "May",     "June",     "July",     "August", "September",
+                                "October", "November", "December"};
   TWeekNameArray DayAbbreviations = {"", "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  TWeekNameArray DayNames = {"",         "Sunday",   "Monday", "Tuesday",
+  TWeekNameArray DayNames = {"",          "Sunday",   "Monday", "Tuesday",
                              "Wednesday", "Thursday", "Friday", "Saturday"};
 
   // Number, currency and list settings: read at load with the rest, used by
@@ -43,7 +43,11 @@ struct TFormatSettings {
 
 // Fills `settings` from the platform's locale items (the user's default
 // locale, which becomes the calling thread's). An item that cannot be read
-// keeps the value `settings` already holds.
+// or does not fit its buffer takes its default: for the month and day names
+// and the number, currency and list settings, the value `settings` already
+// holds; for the separators, date patterns and AM/PM texts, the values the
+// record is constructed with. The time patterns are "h:nn" and "h:nn:ss",
+// or "hh:..." when the hour-leading-zero item reads as a non-zero number.
 void LoadFormatSettings(TFormatSettings& settings);
 
 // The process-wide settings, filled once when the module loads and only

@@ -3,27 +3,16 @@
 // model from the lines just written.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "report/ini_text.h"
+
 namespace tarveld {
-
-struct TIniFileKey {
-  std::string Name;
-  std::string Value;
-};
-
-using TIniFileKeyList = std::vector<std::unique_ptr<TIniFileKey>>;
-
-struct TIniFileSection {
-  std::string Name;
-  TIniFileKeyList Keys;
-};
-
-using TIniFileSectionList = std::vector<std::unique_ptr<TIniFileSection>>;
 
 class TCustomIniFile {
  public:
@@ -33,18 +22,23 @@ class TCustomIniFile {
   TCustomIniFile(const TCustomIniFile&) = delete;
   TCustomIniFile& operator=(const TCustomIniFile&) = delete;
 
-  // Sets the key's value (adding section and key when missing), then
-  // rewrites the file. Raises EFCreateError or EWriteError when the file
-  // cannot be replaced; the model then keeps the change.
+  // Sets the key's value (adding section and key when missing, named
+  // exactly as handed in), then rewrites the file. An empty section or key
+  // name leaves the model as it is but still rewrites. Raises EFCreateError
+  // or EWriteError when the file cannot be replaced; the model then keeps
+  // the change as handed in, and the next successful write writes it too.
   virtual void PutText(std::string_view section, std::string_view key, std::string_view value) = 0;
 
   // PutText with the value's decimal text.
   void PutInteger(std::string_view section, std::string_view key, std::int32_t value);
 
+  // Replaces the whole file with the model's text, then rebuilds the model
+  // from the lines written (so names and values come back trimmed).
   virtual void RewriteFile() = 0;
 
   const std::string& FileName() const { return file_name_; }
   const TIniFileSectionList& Sections() const { return sections_; }
+  bool LineContinuation() const { return line_continuation_; }
 
  protected:
   std::string file_name_;
@@ -61,6 +55,44 @@ class TIniFile : public TCustomIniFile {
 
   void PutText(std::string_view section, std::string_view key, std::string_view value) override;
   void RewriteFile() override;
+
+ private:
+  // A write that the rewrite can settle without rebuilding the model: the
+  // key it handed in (and the section, when new) is the only item whose
+  // rebuilt form can differ, and that form is known in advance.
+  struct Change {
+    std::size_t section;
+    std::size_t key;
+    std::size_t written_size;  // bytes of the key's line as written, less CR LF
+    TIniFileKey rebuilt;
+  };
+
+  // Puts the change PutText just made to the model into text_, as written.
+  // The key is the one at `key` in section `section`; `old_value_size` is
+  // the length of a replaced value, npos for a new key.
+  Change PatchText(std::size_t section, std::size_t key, bool new_section,
+                   std::size_t old_value_size, TIniFileKey rebuilt);
+  // Turns the written change into its rebuilt form, in the model and text_.
+  void Settle(const Change& change);
+  // Replaces the model with what the lines of text_ read back as.
+  void Rebuild();
+  // Indexes the whole model; when it is settled, lays out text_ for it.
+  void Prepare();
+  // Moves every line after key `key` of section `section` by `delta` bytes.
+  void Shift(std::size_t section, std::size_t key, std::ptrdiff_t delta);
+
+  // Every rewrite reparses the whole file text in the plain model, which
+  // grows with the report. Instead, while the model is settled (see
+  // IsSettled), text_ holds exactly the file text of the model, layout_
+  // says where each line of it stands, and a write patches the one line it
+  // changes. Otherwise text_ is built afresh and the model rebuilt whole,
+  // as the plain model would.
+  NameIndex section_index_;
+  std::vector<NameIndex> key_indexes_;  // one per section
+  std::string text_;
+  std::vector<SectionLayout> layout_;
+  bool settled_ = false;
+  std::optional<Change> change_;
 };
 
 }  // namespace tarveld

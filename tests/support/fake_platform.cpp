@@ -10,9 +10,11 @@ namespace tarveld::testing {
 
 int FakePlatform::LocaleInfo(platform::LocaleId, int item, char* buffer, int size) {
   auto found = locale_items.find(item);
-  if (found == locale_items.end()) return 0;
+  if (found == locale_items.end())
+    return 0;
   const std::string& text = found->second;
-  if (static_cast<int>(text.size()) + 1 > size) return 0;
+  if (static_cast<int>(text.size()) + 1 > size)
+    return 0;
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return static_cast<int>(text.size()) + 1;
 }

@@ -1,0 +1,66 @@
+// Day numbers of the proleptic Gregorian calendar, counted from 1899-12-30
+// (day 0), and back.
+//
+// Both conversions shift the year to start on 1 March, so that the leap day
+// is the last day of its year, and split the day count into 400-year eras of
+// 146097 days each; inside an era everything is small and non-negative, and
+// negative years cost one line. Neither function checks its input: validity
+// is the caller's business.
+#pragma once
+
+#include <cstdint>
+
+namespace tarveld {
+
+struct CivilDate {
+  std::int64_t year;
+  int month;  // 1..12
+  int day;    // 1..31
+};
+
+// Days from 1899-12-30 to 1 March of year 0 (which is day -693899).
+inline constexpr std::int64_t kMarchZeroOffset = 693899;
+
+// The day number of y-m-d.
+// Preconditions: 1 <= m <= 12, 1 <= d <= the length of that month,
+// |y| <= 2^40 (the products below then stay far inside 64 bits).
+constexpr std::int64_t DayNumberFromCivil(std::int64_t y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;                                             // March-based year
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;           // floor(y / 400)
+  const std::int64_t yoe = y - era * 400;                          // [0, 399]
+  const std::int64_t mp = m > 2 ? m - 3 : m + 9;                   // [0, 11], March = 0
+  const std::int64_t doy = (153 * mp + 2) / 5 + d - 1;             // [0, 365]
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;  // [0, 146096]
+  return era * 146097 + doe - kMarchZeroOffset;
+}
+
+// The date of day number `n`. Precondition: |n| <= 2^53 (every such day
+// number is exact in a double, and the year fits easily).
+constexpr CivilDate CivilFromDayNumber(std::int64_t n) {
+  const std::int64_t z = n + kMarchZeroOffset;                  // days since 0000-03-01
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;  // floor(z / 146097)
+  const std::int64_t doe = z - era * 146097;                    // [0, 146096]
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365]
+  const std::int64_t mp = (5 * doy + 2) / 153;                                     // [0, 11]
+  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);                  // [1, 31]
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);                   // [1, 12]
+  return {yoe + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+// 1 = Sunday .. 7 = Saturday. Day 0, 1899-12-30, was a Saturday.
+constexpr int WeekdayOfDayNumber(std::int64_t n) {
+  const std::int64_t r = (n + 6) % 7;  // (-7, 7)
+  return static_cast<int>(r < 0 ? r + 7 : r) + 1;
+}
+
+static_assert(sizeof(std::int64_t) == 8);
+static_assert(DayNumberFromCivil(1899, 12, 30) == 0);
+static_assert(DayNumberFromCivil(1900, 1, 1) == 2);
+static_assert(DayNumberFromCivil(2024, 3, 7) == 45358);
+static_assert(DayNumberFromCivil(1, 1, 1) == -693593);
+static_assert(DayNumberFromCivil(9999, 12, 31) == 2958465);
+static_assert(WeekdayOfDayNumber(0) == 7);
+static_assert(WeekdayOfDayNumber(45358) == 5);  // 2024-03-07, a Thursday
+
+}  // namespace tarveld

@@ -1,0 +1,312 @@
+#include "report/ini_text.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarveld {
+namespace {
+
+bool IsTrimmed(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+char FoldAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// A name given to a lookup finds nothing when it is empty or a comment, so
+// comment lines held as sections or keys are never written to.
+bool IsFindable(std::string_view name) {
+  return !name.empty() && !IsComment(name);
+}
+
+bool IsLineBreak(char c) {
+  return c == '\r' || c == '\n';
+}
+
+bool HasLineBreak(std::string_view text) {
+  return text.find('\r') != std::string_view::npos || text.find('\n') != std::string_view::npos;
+}
+
+// Appends `text` to `out` with each line break turned into one space. A
+// value (a host message, say) may hold breaks; written verbatim they would
+// become lines of their own and restructure the file at its next load.
+void AppendFlattened(std::string& out, std::string_view text) {
+  for (;;) {
+    std::size_t run = 0;
+    while (run < text.size() && !IsLineBreak(text[run]))
+      ++run;
+    out.append(text.data(), run);
+    if (run == text.size())
+      return;
+    out += ' ';
+    const bool crlf = text[run] == '\r' && run + 1 < text.size() && text[run + 1] == '\n';
+    text.remove_prefix(run + (crlf ? 2 : 1));
+  }
+}
+
+template <typename Item>
+Item* FindByName(const std::vector<std::unique_ptr<Item>>& items, std::string_view name) {
+  if (!IsFindable(name))
+    return nullptr;
+  for (const auto& item : items) {
+    if (NamesMatch(item->Name, name))
+      return item.get();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string_view Trim(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsTrimmed(text[begin]))
+    ++begin;
+  while (end > begin && IsTrimmed(text[end - 1]))
+    --end;
+  return text.substr(begin, end - begin);
+}
+
+bool NamesMatch(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i]))
+      return false;
+  }
+  return true;
+}
+
+TIniFileSection* FindSection(const TIniFileSectionList& sections, std::string_view name) {
+  return FindByName(sections, name);
+}
+
+TIniFileKey* FindKey(const TIniFileKeyList& keys, std::string_view name) {
+  return FindByName(keys, name);
+}
+
+std::string_view SkipByteOrderMark(std::string_view bytes) {
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  if (bytes.starts_with(kMark))
+    bytes.remove_prefix(kMark.size());
+  return bytes;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    const std::size_t end = bytes.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) {
+      lines.push_back(bytes.substr(pos));
+      break;
+    }
+    lines.push_back(bytes.substr(pos, end - pos));
+    pos = end;
+    if (bytes[pos] == '\r')
+      ++pos;
+    if (pos < bytes.size() && bytes[pos] == '\n')
+      ++pos;
+  }
+  return lines;
+}
+
+TIniFileSectionList ParseLines(std::span<const std::string_view> lines) {
+  TIniFileSectionList sections;
+  TIniFileSection* current = nullptr;
+  auto open_section = [&](std::string_view name) {
+    sections.push_back(std::make_unique<TIniFileSection>(TIniFileSection{std::string(name), {}}));
+    current = sections.back().get();
+  };
+  auto add_key = [&](std::string_view name, std::string_view value) {
+    current->Keys.push_back(
+        std::make_unique<TIniFileKey>(TIniFileKey{std::string(name), std::string(value)}));
+  };
+
+  for (const std::string_view line : lines) {
+    const std::string_view s = Trim(line);
+    if (s.empty())
+      continue;
+    if (IsComment(s) && current == nullptr) {
+      open_section(s);  // the leading comment block
+    } else if (s.size() >= 2 && s.front() == '[' && s.back() == ']') {
+      open_section(s.substr(1, s.size() - 2));
+    } else if (current == nullptr) {
+      // A non-comment line before the first header has no place in the model.
+    } else if (IsComment(s)) {
+      add_key(s, {});
+    } else if (const std::size_t eq = s.find('='); eq == std::string_view::npos) {
+      add_key({}, s);
+    } else {
+      add_key(Trim(s.substr(0, eq)), Trim(s.substr(eq + 1)));
+    }
+  }
+  return sections;
+}
+
+std::vector<std::string> BuildLines(const TIniFileSectionList& sections) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    const TIniFileSection& section = *sections[i];
+    const bool comment_block = IsComment(section.Name);
+    std::string& header = lines.emplace_back();
+    if (comment_block) {
+      AppendFlattened(header, section.Name);
+    } else {
+      header += '[';
+      AppendFlattened(header, section.Name);
+      header += ']';
+    }
+    for (const auto& key : section.Keys) {
+      std::string& line = lines.emplace_back();
+      AppendFlattened(line, key->Name);
+      if (!IsComment(key->Name)) {
+        line += '=';
+        AppendFlattened(line, key->Value);
+      }
+    }
+    if (i + 1 < sections.size() && !comment_block)
+      lines.emplace_back();
+  }
+  return lines;
+}
+
+std::string FileText(std::span<const std::string> lines) {
+  std::size_t size = 0;
+  for (const std::string& line : lines)
+    size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const std::string& line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+void BuildFileText(const TIniFileSectionList& sections, std::string& text,
+                   std::vector<SectionLayout>* layout) {
+  text.clear();
+  if (layout != nullptr)
+    layout->resize(sections.size());
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    const TIniFileSection& section = *sections[i];
+    const bool comment_block = IsComment(section.Name);
+    const std::size_t begin = text.size();
+    if (comment_block) {
+      AppendFlattened(text, section.Name);
+    } else {
+      text += '[';
+      AppendFlattened(text, section.Name);
+      text += ']';
+    }
+    text += "\r\n";
+    std::vector<std::size_t>* key_offsets = nullptr;
+    if (layout != nullptr) {
+      key_offsets = &(*layout)[i].keys;
+      key_offsets->clear();
+      key_offsets->reserve(section.Keys.size());
+    }
+    for (const auto& key : section.Keys) {
+      if (key_offsets != nullptr)
+        key_offsets->push_back(text.size() - begin);
+      AppendFlattened(text, key->Name);
+      if (!IsComment(key->Name)) {
+        text += '=';
+        AppendFlattened(text, key->Value);
+      }
+      text += "\r\n";
+    }
+    if (layout != nullptr) {
+      (*layout)[i].begin = begin;
+      (*layout)[i].size = text.size() - begin;
+    }
+    if (i + 1 < sections.size() && !comment_block)
+      text += "\r\n";
+  }
+}
+
+std::optional<TIniFileKey> RebuiltKey(std::string_view name, std::string_view value) {
+  // The line is Flat(name) "=" Flat(value). Its trimmed form starts with the
+  // trimmed name, or with "=" when that is empty, and ends with the trimmed
+  // value, or with "=" when that is empty.
+  TIniFileKey key{std::string(Trim(FlattenLineBreaks(name))),
+                  std::string(Trim(FlattenLineBreaks(value)))};
+  const std::string_view n = key.Name;
+  const std::string_view v = key.Value;
+  if (n.find('=') != std::string_view::npos)
+    return std::nullopt;
+  if (!n.empty() && (n.front() == ';' || (n.front() == '[' && !v.empty() && v.back() == ']')))
+    return std::nullopt;
+  return key;
+}
+
+bool IsSettled(const TIniFileSectionList& sections) {
+  auto trimmed = [](std::string_view text) { return Trim(text).size() == text.size(); };
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    const TIniFileSection& section = *sections[i];
+    if (HasLineBreak(section.Name))
+      return false;
+    // A comment line opens a section only before the first header, and
+    // comes back trimmed.
+    if (IsComment(section.Name) && (i != 0 || !trimmed(section.Name)))
+      return false;
+    for (const auto& key : section.Keys) {
+      const std::string_view n = key->Name;
+      const std::string_view v = key->Value;
+      if (HasLineBreak(n) || !trimmed(n))
+        return false;
+      if (IsComment(n)) {
+        if (!v.empty())  // the value of a comment key is never written
+          return false;
+        continue;
+      }
+      if (HasLineBreak(v) || !trimmed(v) || n.find('=') != std::string_view::npos)
+        return false;
+      if (!n.empty() && n.front() == '[' && !v.empty() && v.back() == ']')
+        return false;  // "[...=...]" reads back as a header
+    }
+  }
+  return true;
+}
+
+std::string FlattenLineBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendFlattened(out, text);
+  return out;
+}
+
+std::size_t NameIndex::FoldedHash::operator()(std::string_view name) const noexcept {
+  // FNV-1a over the folded bytes, so that names that match hash alike.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : name) {
+    hash ^= static_cast<unsigned char>(FoldAscii(c));
+    hash *= 1099511628211ull;
+  }
+  return static_cast<std::size_t>(hash);
+}
+
+std::size_t NameIndex::Find(std::string_view name) const {
+  if (!IsFindable(name))
+    return npos;
+  const auto found = first_.find(name);
+  return found == first_.end() ? npos : found->second;
+}
+
+void NameIndex::Append(std::string_view name, std::size_t position) {
+  // An earlier item of the same name keeps the entry: lookups find it first.
+  if (IsFindable(name) && first_.find(name) == first_.end())
+    first_.emplace(std::string(name), position);
+}
+
+void NameIndex::RenameLast(std::string_view old_name, std::string_view new_name,
+                           std::size_t position) {
+  // No later item can bear the old name, so none takes the entry over.
+  if (const auto found = first_.find(old_name); found != first_.end() && found->second == position)
+    first_.erase(found);
+  Append(new_name, position);
+}
+
+}  // namespace tarveld
