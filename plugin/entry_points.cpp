@@ -1,1 +1,101 @@
-// placeholder: being written
+// The exported entry points: the boundary between the host and the plug-in.
+//
+// No exception may reach the host: an exception unwinding into a C caller
+// ends the game. Each entry point runs its work inside Guarded(), which
+// catches everything, names the failure on the platform's debug output and
+// returns; whatever the work did before it failed stays done.
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "platform/platform.h"
+#include "plugin/event_texts.h"
+#include "plugin/exports.h"
+#include "plugin/session.h"
+#include "report/exceptions.h"
+
+namespace {
+
+void Report(const char* entry_point, const std::string& failure) {
+  try {
+    tarveld::platform::Current().DebugOutput(std::string(entry_point) + ": " + failure);
+  } catch (...) {
+    // Nothing is left to tell it with; the host must still carry on.
+  }
+}
+
+template <typename Work>
+void Guarded(const char* entry_point, Work&& work) noexcept {
+  try {
+    work();
+  } catch (const tarveld::Exception& failure) {
+    Report(entry_point, std::string(failure.ClassName()) + ": " + failure.Message());
+  } catch (const std::bad_alloc&) {
+    Report(entry_point, "out of memory");
+  } catch (const std::exception& failure) {
+    Report(entry_point, failure.what());
+  } catch (...) {
+    Report(entry_point, "unknown failure");
+  }
+}
+
+// The low 16 or 8 bits of an argument slot: all the host's narrow arguments
+// carry, whatever the rest of the slot holds.
+std::int16_t Low16(std::uint32_t slot) {
+  return static_cast<std::int16_t>(slot & 0xFFFFu);
+}
+std::uint8_t Low8(std::uint32_t slot) {
+  return static_cast<std::uint8_t>(slot & 0xFFu);
+}
+
+}  // namespace
+
+extern "C" {
+
+std::uint16_t TARVELD_CDECL DLLVer(void) {
+  return tarveld::kMajorVersion;
+}
+
+std::uint16_t TARVELD_CDECL DLLVerInt(void) {
+  return tarveld::kMinorVersion;
+}
+
+const char* TARVELD_CDECL DLLDesc(void) {
+  return tarveld::kDescription;
+}
+
+void TARVELD_CDECL DLLInit(std::uint32_t /*unused*/) {
+  Guarded("DLLInit", [] { tarveld::BeginReport(tarveld::Session()); });
+}
+
+void TARVELD_CDECL DLLFree(void) {}
+
+void TARVELD_CDECL GameTime(std::int32_t game_time, std::int32_t second_value) {
+  tarveld::SetGameTime(tarveld::Session(), game_time, second_value);
+}
+
+void TARVELD_CDECL ScenLoad(std::uint32_t /*unused1*/, std::uint32_t scenario_number,
+                            const char* scenario_name, std::uint32_t /*unused4*/,
+                            const char* series_name, std::uint32_t /*unused6*/,
+                            std::int32_t game_time, std::int32_t second_value,
+                            const tarveld::GameDateRec* start_date) {
+  Guarded("ScenLoad", [&] {
+    tarveld::LoadScenario(tarveld::Session(), Low16(scenario_number), scenario_name, series_name,
+                          game_time, second_value, start_date);
+  });
+}
+
+void TARVELD_CDECL MsgLog(const char* message) {
+  Guarded("MsgLog", [&] { tarveld::LogMessage(tarveld::Session(), message); });
+}
+
+void TARVELD_CDECL TimeFactor(std::int32_t time_factor) {
+  Guarded("TimeFactor", [&] { tarveld::ChangeTimeFactor(tarveld::Session(), time_factor); });
+}
+
+void TARVELD_CDECL UnitSink(std::uint32_t unit, const char* group) {
+  Guarded("UnitSink", [&] { tarveld::SinkUnit(tarveld::Session(), Low8(unit), group); });
+}
+
+}  // extern "C"

@@ -34,5 +34,8 @@ TARVELD_EXPORT void TARVELD_CDECL ScenLoad(std::uint32_t unused1, std::uint32_t 
                                            std::int32_t game_time, std::int32_t second_value,
                                            const tarveld::GameDateRec* start_date);
 TARVELD_EXPORT void TARVELD_CDECL MsgLog(const char* message);
+TARVELD_EXPORT void TARVELD_CDECL TimeFactor(std::int32_t time_factor);
+// unit: 8-bit unsigned in the low bits of its slot.
+TARVELD_EXPORT void TARVELD_CDECL UnitSink(std::uint32_t unit, const char* group);
 
 }  // extern "C"

@@ -1,0 +1,60 @@
+// The plug-in's one process-wide state and the work behind each entry point.
+//
+// The functions here do what the entry points promise and report failures
+// as exceptions; entry_points.cpp is the boundary that catches them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "plugin/game_date.h"
+#include "report/ini_file.h"
+
+namespace tarveld {
+
+inline constexpr std::uint16_t kMajorVersion = 1;   // DLLVer
+inline constexpr std::uint16_t kMinorVersion = 11;  // DLLVerInt
+inline constexpr char kDescription[] = "data collection for After Action Reports";
+inline constexpr char kReportFileName[] = "Tarveld.txt";
+
+struct PluginSession {
+  std::int32_t GameClock = 0;              // game seconds; GameTimeOrigin stands for the start date
+  std::int32_t ClockAux = 0;               // the host's second clock value; kept, never read
+  const GameDateRec* StartDate = nullptr;  // the host's record, not a copy
+  GameDateRec CurrentDate{};
+  std::unique_ptr<TIniFile> Report;
+  std::string SinkText;
+  std::string SinkDateText;
+  std::string TimeFactorText;
+  std::string LogKey;
+};
+
+// `pattern` filled with Year, Month, Day, Hour, Minute and Second of `date`.
+std::string FormatGameDate(std::string_view pattern, const GameDateRec& date);
+
+// The session of this loaded module: zeroed at load, never reset.
+PluginSession& Session();
+
+// "Tarveld.txt" in the directory of the host's executable, composed afresh
+// from the platform on every call.
+std::string ReportPath();
+
+// Begins the report with its "Initial Start" section when there is none.
+void BeginReport(PluginSession& session);
+
+void SetGameTime(PluginSession& session, std::int32_t game_time, std::int32_t second_value);
+
+// Records a scenario start in "Session Start". `scenario_number` is -1 for
+// a scenario without a number, whose name is `scenario_name`; otherwise the
+// entry reads `series_name` "/Scen#" number + 1. A null text counts as
+// empty; a null `start_date` records all-zero dates.
+void LoadScenario(PluginSession& session, std::int16_t scenario_number, const char* scenario_name,
+                  const char* series_name, std::int32_t game_time, std::int32_t second_value,
+                  const GameDateRec* start_date);
+
+// Records a host message in "log" under the current game time.
+void LogMessage(PluginSession& session, const char* message);
+
+}  // namespace tarveld
