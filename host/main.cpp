@@ -1,0 +1,272 @@
+// tarveld-replay: drives the plug-in without the game by replaying a
+// session script (docs/session-script.md).
+//
+// Exit status: 0 when every call was made; 2 for a bad command line or a
+// bad script (then nothing is called); 1 when the plug-in cannot be loaded,
+// lacks an entry point the script calls, or a call ends by an exception.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "host/plugin_library.h"
+#include "host/relocate.h"
+#include "host/replay.h"
+#include "host/script.h"
+
+namespace {
+
+using namespace tarveld::host;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kProgram = "tarveld-replay";
+// Marks the run of the copy that --dir made: it must not copy itself again.
+constexpr const char* kRelocatedFlag = "--relocated";
+
+constexpr const char* kUsage =
+    "usage: tarveld-replay [options] SCRIPT\n"
+    "Replays a session script against the plug-in library.\n"
+    "\n"
+    "  --plugin PATH    the plug-in library (default: the one next to this program)\n"
+    "  --dir DIR        run from a copy of this program in DIR, so that the report\n"
+    "                   is DIR/Tarveld.txt (DIR is created when missing)\n"
+    "  --print-report   print the report's bytes at the end\n"
+    "  --trace          print each script line before it runs\n"
+    "  --check          read and check the script, call nothing\n"
+    "  --help           print this text\n";
+
+struct Options {
+  std::string script;
+  std::string plugin;
+  std::string dir;
+  bool print_report = false;
+  bool trace = false;
+  bool check = false;
+  bool relocated = false;
+  bool help = false;
+};
+
+int UsageError(const std::string& message) {
+  std::cerr << kProgram << ": " << message << "\n" << kUsage;
+  return kExitUsage;
+}
+
+// Fills `options` from the command line; returns false with `error` set on
+// a bad one. Options with a value take it as the next argument or after "=".
+bool ParseCommandLine(int argc, char** argv, Options& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    std::string value;
+    bool has_value = false;
+    if (argument.starts_with("--")) {
+      const std::size_t equals = argument.find('=');
+      if (equals != std::string::npos) {
+        value = argument.substr(equals + 1);
+        argument.resize(equals);
+        has_value = true;
+      }
+    }
+    auto take_value = [&](std::string& into) {
+      if (!has_value) {
+        if (i + 1 >= argc) {
+          error = argument + " needs a value";
+          return false;
+        }
+        value = argv[++i];
+      }
+      if (value.empty()) {
+        error = argument + " needs a value";
+        return false;
+      }
+      into = value;
+      return true;
+    };
+    auto flag = [&](bool& into) {
+      if (has_value) {
+        error = argument + " takes no value";
+        return false;
+      }
+      into = true;
+      return true;
+    };
+
+    bool ok = true;
+    if (argument == "--plugin") {
+      ok = take_value(options.plugin);
+    } else if (argument == "--dir") {
+      ok = take_value(options.dir);
+    } else if (argument == "--print-report") {
+      ok = flag(options.print_report);
+    } else if (argument == "--trace") {
+      ok = flag(options.trace);
+    } else if (argument == "--check") {
+      ok = flag(options.check);
+    } else if (argument == kRelocatedFlag) {
+      ok = flag(options.relocated);
+    } else if (argument == "--help" || argument == "-h") {
+      options.help = true;
+    } else if (argument.size() > 1 && argument[0] == '-') {
+      error = "unknown option " + argument;
+      return false;
+    } else if (!options.script.empty()) {
+      error = "one script only (got " + options.script + " and " + argument + ")";
+      return false;
+    } else {
+      options.script = argument;
+    }
+    if (!ok)
+      return false;
+  }
+  if (!options.help && options.script.empty()) {
+    error = "no script given";
+    return false;
+  }
+  return true;
+}
+
+// Reads a file, or anything that reads like one (a pipe), but not a
+// directory, which some systems let a stream open.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  std::ostringstream content;
+  content << in.rdbuf();
+  bytes = content.str();
+  return !in.bad();
+}
+
+// True when `directory` is the one this program runs from, so that no copy
+// is needed.
+bool IsOwnDirectory(const std::string& directory) {
+  std::error_code error;
+  const std::string self = OwnExecutablePath();
+  return !self.empty() &&
+         std::filesystem::equivalent(directory, std::filesystem::path(self).parent_path(), error);
+}
+
+// Runs the copy of this program in `options.dir` with the same work to do.
+// The plug-in path is made absolute first: the copy's own directory does
+// not hold the plug-in.
+int RunFromDirectory(const Options& options, const std::string& plugin) {
+  std::error_code error;
+  std::filesystem::create_directories(options.dir, error);
+  if (error) {
+    std::cerr << kProgram << ": cannot create " << options.dir << ": " << error.message() << "\n";
+    return kExitFailure;
+  }
+  std::vector<std::string> arguments = {kRelocatedFlag, "--plugin",
+                                        std::filesystem::absolute(plugin).string()};
+  if (options.print_report)
+    arguments.push_back("--print-report");
+  if (options.trace)
+    arguments.push_back("--trace");
+  arguments.push_back(options.script);
+  std::string failure;
+  const int status = RunCopyIn(options.dir, arguments, failure);
+  if (status < 0) {
+    std::cerr << kProgram << ": " << failure << "\n";
+    return kExitFailure;
+  }
+  return status;
+}
+
+int Replay(const Options& options, const Script& script, const std::string& plugin) {
+  PluginLibrary library;
+  std::string error;
+  if (!library.Load(plugin, error)) {
+    std::cerr << kProgram << ": cannot load the plug-in: " << error << "\n";
+    return kExitFailure;
+  }
+  EntryPointTable table;
+  const std::vector<MissingEntryPoint> missing = BindEntryPoints(library, script, table);
+  for (const MissingEntryPoint& entry : missing) {
+    std::cerr << kProgram << ": " << plugin << " has no entry point " << entry.name
+              << " (called on line " << entry.first_line << ")\n";
+  }
+  if (!missing.empty())
+    return kExitFailure;
+
+  ReplayOptions replay_options;
+  replay_options.trace = options.trace;
+  std::string failure;
+  const bool completed = RunScript(script, table, replay_options, std::cout, failure);
+  library.Unload();
+  if (!completed)
+    std::cerr << kProgram << ": " << options.script << ": " << failure << "\n";
+
+  // The report lies where the plug-in puts it: next to this executable.
+  const std::string report = DirectoryPart(OwnExecutablePath()) + "Tarveld.txt";
+  std::string bytes;
+  const bool present = ReadWholeFile(report, bytes);
+  std::cout << "report: " << report << (present ? "" : " (none)") << "\n";
+  if (options.print_report && present) {
+    std::cout.flush();
+    SetBinaryStandardOutput();
+    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::cout.flush();
+  return completed ? kExitOk : kExitFailure;
+}
+
+int Main(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!ParseCommandLine(argc, argv, options, error))
+    return UsageError(error);
+  if (options.help) {
+    std::cout << kUsage;
+    return kExitOk;
+  }
+
+  std::string text;
+  if (!ReadWholeFile(options.script, text)) {
+    std::cerr << kProgram << ": cannot read " << options.script << "\n";
+    return kExitUsage;
+  }
+  // The whole script is checked before anything is copied, loaded or
+  // called, so a typo never leaves half a session in a report.
+  const ReadResult read = ReadScript(text);
+  for (const ScriptError& script_error : read.errors) {
+    std::cerr << FormatError(options.script, script_error) << "\n";
+  }
+  if (!read.ok())
+    return kExitUsage;
+  if (options.check) {
+    std::cout << options.script << ": " << read.script.steps.size() << " steps, "
+              << read.script.records.size() << " records\n";
+    return kExitOk;
+  }
+
+  std::string plugin = options.plugin;
+  if (plugin.empty())
+    plugin = DirectoryPart(OwnExecutablePath()) + DefaultPluginFileName();
+
+  if (!options.dir.empty() && !options.relocated && !IsOwnDirectory(options.dir)) {
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(options.script, ignored)) {
+      // A pipe would reach the copy empty.
+      std::cerr << kProgram << ": with --dir the script must be a regular file, as the copy "
+                << "reads it again: " << options.script << "\n";
+      return kExitUsage;
+    }
+    return RunFromDirectory(options, plugin);
+  }
+  return Replay(options, read.script, plugin);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return Main(argc, argv);
+}
