@@ -36,8 +36,9 @@ constexpr const char* kUsage =
     "\n"
     "  --plugin PATH    the plug-in library (default: the one next to this program)\n"
     "  --dir DIR        run from a copy of this program in DIR, so that the report\n"
-    "                   is DIR/Tarveld.txt (DIR is created when missing)\n"
-    "  --print-report   print the report's bytes at the end\n"
+    "                   is DIR/Tarveld.txt and the journal DIR/Tarveld.log\n"
+    "                   (DIR is created when missing)\n"
+    "  --print-report   print the report's and the journal's bytes at the end\n"
     "  --trace          print each script line before it runs\n"
     "  --check          read and check the script, call nothing\n"
     "  --help           print this text\n";
@@ -181,6 +182,20 @@ int RunFromDirectory(const Options& options, const std::string& plugin) {
   return status;
 }
 
+// Prints "LABEL: PATH", with " (none)" when there is no such file, and with
+// `print_bytes` the file's bytes as they are.
+void PrintFile(const char* label, const std::string& path, bool print_bytes) {
+  std::string bytes;
+  const bool present = ReadWholeFile(path, bytes);
+  std::cout << label << ": " << path << (present ? "" : " (none)") << "\n";
+  if (print_bytes && present) {
+    std::cout.flush();
+    SetBinaryStandardOutput();
+    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::cout.flush();
+}
+
 int Replay(const Options& options, const Script& script, const std::string& plugin) {
   PluginLibrary library;
   std::string error;
@@ -205,17 +220,11 @@ int Replay(const Options& options, const Script& script, const std::string& plug
   if (!completed)
     std::cerr << kProgram << ": " << options.script << ": " << failure << "\n";
 
-  // The report lies where the plug-in puts it: next to this executable.
-  const std::string report = DirectoryPart(OwnExecutablePath()) + "Tarveld.txt";
-  std::string bytes;
-  const bool present = ReadWholeFile(report, bytes);
-  std::cout << "report: " << report << (present ? "" : " (none)") << "\n";
-  if (options.print_report && present) {
-    std::cout.flush();
-    SetBinaryStandardOutput();
-    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  std::cout.flush();
+  // The report and the journal lie where the plug-in puts them: next to
+  // this executable.
+  const std::string directory = DirectoryPart(OwnExecutablePath());
+  PrintFile("report", directory + "Tarveld.txt", options.print_report);
+  PrintFile("journal", directory + "Tarveld.log", options.print_report);
   return completed ? kExitOk : kExitFailure;
 }
 

@@ -5,8 +5,12 @@ namespace {
 Platform* installed = nullptr;
 }  // namespace
 
-Platform& Current() { return installed != nullptr ? *installed : Native(); }
+Platform& Current() {
+  return installed != nullptr ? *installed : Native();
+}
 
-void Install(Platform* platform) { installed = platform; }
+void Install(Platform* platform) {
+  installed = platform;
+}
 
 }  // namespace tarveld::platform

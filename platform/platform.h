@@ -2,10 +2,11 @@
 //
 // Everything the plug-in needs from the system passes through `Platform`:
 // the host executable's path, the file-existence test, reading a whole file,
-// replacing a file's contents, the local clock, the user's locale items and
-// the debug output. The core includes this header and nothing of the OS;
-// `posix.cpp` and `windows.cpp` implement it, one per target, and tests
-// install a fake to make clocks, locales and failures what they need.
+// replacing a file's contents, appending a line to a file, the local clock,
+// the user's locale items and the debug output. The core includes this
+// header and nothing of the OS; `posix.cpp` and `windows.cpp` implement it,
+// one per target, and tests install a fake to make clocks, locales and
+// failures what they need.
 #pragma once
 
 #include <cstdint>
@@ -49,24 +50,24 @@ using LocaleId = std::uint32_t;
 // Locale item numbers (the Windows LOCALE_* constants), the only ones the
 // plug-in asks for.
 namespace locale_item {
-inline constexpr int kCurrency = 0x14;            // LOCALE_SCURRENCY
-inline constexpr int kCurrencyDigits = 0x19;      // LOCALE_ICURRDIGITS
-inline constexpr int kCurrencyFormat = 0x1B;      // LOCALE_ICURRENCY
-inline constexpr int kNegativeCurrency = 0x1C;    // LOCALE_INEGCURR
-inline constexpr int kDateSeparator = 0x1D;       // LOCALE_SDATE
-inline constexpr int kTimeSeparator = 0x1E;       // LOCALE_STIME
-inline constexpr int kShortDate = 0x1F;           // LOCALE_SSHORTDATE
-inline constexpr int kLongDate = 0x20;            // LOCALE_SLONGDATE
-inline constexpr int kHourLeadingZero = 0x25;     // LOCALE_ITLZERO
-inline constexpr int kAmText = 0x28;              // LOCALE_S1159
-inline constexpr int kPmText = 0x29;              // LOCALE_S2359
-inline constexpr int kDayName1 = 0x2A;            // LOCALE_SDAYNAME1 (Monday) .. +6
-inline constexpr int kAbbrevDayName1 = 0x31;      // LOCALE_SABBREVDAYNAME1 (Monday) .. +6
-inline constexpr int kMonthName1 = 0x38;          // LOCALE_SMONTHNAME1 .. +11
-inline constexpr int kAbbrevMonthName1 = 0x44;    // LOCALE_SABBREVMONTHNAME1 .. +11
-inline constexpr int kList = 0x0C;                // LOCALE_SLIST
-inline constexpr int kDecimal = 0x0E;             // LOCALE_SDECIMAL
-inline constexpr int kThousand = 0x0F;            // LOCALE_STHOUSAND
+inline constexpr int kCurrency = 0x14;          // LOCALE_SCURRENCY
+inline constexpr int kCurrencyDigits = 0x19;    // LOCALE_ICURRDIGITS
+inline constexpr int kCurrencyFormat = 0x1B;    // LOCALE_ICURRENCY
+inline constexpr int kNegativeCurrency = 0x1C;  // LOCALE_INEGCURR
+inline constexpr int kDateSeparator = 0x1D;     // LOCALE_SDATE
+inline constexpr int kTimeSeparator = 0x1E;     // LOCALE_STIME
+inline constexpr int kShortDate = 0x1F;         // LOCALE_SSHORTDATE
+inline constexpr int kLongDate = 0x20;          // LOCALE_SLONGDATE
+inline constexpr int kHourLeadingZero = 0x25;   // LOCALE_ITLZERO
+inline constexpr int kAmText = 0x28;            // LOCALE_S1159
+inline constexpr int kPmText = 0x29;            // LOCALE_S2359
+inline constexpr int kDayName1 = 0x2A;          // LOCALE_SDAYNAME1 (Monday) .. +6
+inline constexpr int kAbbrevDayName1 = 0x31;    // LOCALE_SABBREVDAYNAME1 (Monday) .. +6
+inline constexpr int kMonthName1 = 0x38;        // LOCALE_SMONTHNAME1 .. +11
+inline constexpr int kAbbrevMonthName1 = 0x44;  // LOCALE_SABBREVMONTHNAME1 .. +11
+inline constexpr int kList = 0x0C;              // LOCALE_SLIST
+inline constexpr int kDecimal = 0x0E;           // LOCALE_SDECIMAL
+inline constexpr int kThousand = 0x0F;          // LOCALE_STHOUSAND
 }  // namespace locale_item
 
 class Platform {
@@ -81,17 +82,31 @@ class Platform {
   virtual bool IsExistingFile(const std::string& path) = 0;
 
   // Reads the whole file into `bytes`. kOpenFailed when it cannot be opened
-  // for reading (others may read meanwhile, writers are refused). A read
-  // that fails part way ends reading: the bytes read so far are kept and
-  // the result is kOk.
+  // for reading (others may read meanwhile, writers are refused), when it
+  // is no regular file (a FIFO, a device), or when a read fails part way:
+  // part of the file taken for the whole would be written back as the whole
+  // report by the next rewrite.
   virtual IoResult ReadFile(const std::string& path, std::string& bytes) = 0;
 
   // Replaces the file's contents with `bytes` atomically: the bytes go to a
   // new file in the same directory, which is then renamed over `path`. On
   // failure the old file is left exactly as it was and no new file remains.
-  // kCreateFailed: the new file could not be created or put in place;
+  // kCreateFailed: an existing file may not be written (read-only), or the
+  // new file could not be created or put in place;
   // kWriteFailed: it could not be written, flushed or closed completely.
   virtual IoResult ReplaceFile(const std::string& path, std::string_view bytes) = 0;
+
+  // Appends `line` followed by CR LF at the end of the file, creating the
+  // file when it is missing; nothing already in the file is ever moved,
+  // rewritten or cut. The bytes go out in one write and are flushed, so a
+  // crash leaves every earlier line whole and at most this one cut short.
+  // A file that does not end with a line break (a line cut short so) gets
+  // its break first, in the same write: CR LF, or only the LF when it ends
+  // with a CR. `line` holds no CR or LF. Others may read the file meanwhile.
+  // kCreateFailed: the file could not be opened or created for appending,
+  // and nothing was written; kWriteFailed: the bytes could not be written
+  // or flushed completely, and a part of them may end the file.
+  virtual IoResult AppendLine(const std::string& path, std::string_view line) = 0;
 
   virtual LocalTime LocalClock() = 0;
 

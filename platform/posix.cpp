@@ -4,7 +4,7 @@
 // Sections, in order:
 //   1. The system-call table (posix_syscalls.h).
 //   2. Files: executable path, existence test, whole-file read, atomic
-//      replacement.
+//      replacement, line append.
 //   3. Clock and debug output.
 //   4. Time-format translation (posix_locale.h).
 //   5. Locales: identifiers for locale names, per-thread locale, items.
@@ -58,6 +58,12 @@ int PosixRename(const char* from, const char* to) {
 }
 int PosixUnlink(const char* path) {
   return ::unlink(path);
+}
+ssize_t PosixPread(int fd, void* buffer, size_t count, off_t offset) {
+  return ::pread(fd, buffer, count, offset);
+}
+int PosixFstat(int fd, struct stat* status) {
+  return ::fstat(fd, status);
 }
 
 PosixSyscalls& Syscalls() {
@@ -140,6 +146,7 @@ class PosixPlatform final : public Platform {
   bool IsExistingFile(const std::string& path) override;
   IoResult ReadFile(const std::string& path, std::string& bytes) override;
   IoResult ReplaceFile(const std::string& path, std::string_view bytes) override;
+  IoResult AppendLine(const std::string& path, std::string_view line) override;
   LocalTime LocalClock() override;
   LocaleId UserDefaultLocale() override;
   void SetThreadLocale(LocaleId locale) override;
@@ -171,30 +178,59 @@ bool PosixPlatform::IsExistingFile(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
-// A read error ends the file there: the bytes so far are the content, as
-// for a reader that counts a failed read as zero bytes transferred.
+// Only a regular file is read, and only whole. A FIFO would block the host
+// until some writer came, and a device such as /dev/zero never ends; either
+// counts as a file that cannot be opened (O_NONBLOCK keeps the open itself
+// from waiting on a FIFO). A read error fails the same way rather than
+// handing back the bytes so far: the store's next write would make that
+// part the whole report and lose the rest.
 IoResult PosixPlatform::ReadFile(const std::string& path, std::string& bytes) {
   bytes.clear();
-  const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) {
     return {IoStatus::kOpenFailed, errno};
   }
+  struct stat status {};
+  const int error_of_stat = ::fstat(fd, &status) != 0 ? errno : 0;
+  if (error_of_stat != 0 || !S_ISREG(status.st_mode)) {
+    Syscalls().close(fd);
+    return {IoStatus::kOpenFailed, error_of_stat != 0 ? error_of_stat : EINVAL};
+  }
   constexpr size_t kChunk = 64 * 1024;
+  int error = 0;
   for (;;) {
     const size_t have = bytes.size();
     bytes.resize(have + kChunk);
     const ssize_t n = Syscalls().read(fd, bytes.data() + have, kChunk);
     bytes.resize(have + (n > 0 ? static_cast<size_t>(n) : 0));
-    if (n > 0) {
+    if (n > 0 || (n < 0 && errno == EINTR)) {
       continue;
     }
-    if (n < 0 && errno == EINTR) {
-      continue;
+    if (n < 0) {
+      error = errno;
     }
     break;
   }
   Syscalls().close(fd);  // nothing was written, so nothing can be lost
+  if (error != 0) {
+    bytes.clear();
+    return {IoStatus::kOpenFailed, error};
+  }
   return {};
+}
+
+// Whether an existing file at `path` may be rewritten by this process. The
+// rename below needs only the directory's permission, so without this a
+// report that its owner made read-only would be replaced regardless. 0 when
+// it may (or there is no file yet), else the errno of the refusal.
+int RefusesWriting(const std::string& path) {
+  const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0);
+  if (fd >= 0) {
+    Syscalls().close(fd);
+    return 0;
+  }
+  const int error = errno;
+  return error == EACCES || error == EPERM || error == EROFS || error == ETXTBSY ? error : 0;
 }
 
 // The new content goes to a fresh file beside the old one and is renamed
@@ -205,6 +241,9 @@ IoResult PosixPlatform::ReplaceFile(const std::string& path, std::string_view by
   const size_t slash = path.rfind('/');
   const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
 
+  if (const int refused = RefusesWriting(path); refused != 0) {
+    return {IoStatus::kCreateFailed, refused};
+  }
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
@@ -240,6 +279,64 @@ IoResult PosixPlatform::ReplaceFile(const std::string& path, std::string_view by
     return {IoStatus::kCreateFailed, error};
   }
   SyncDirectory(directory);
+  return {};
+}
+
+// The line ends a line that a crash cut short: the file's last byte tells.
+// A last byte that cannot be read counts as a cut, since an empty line in
+// the file is a smaller harm than two events merged into one.
+std::string_view BreakBefore(int fd, off_t size) {
+  if (size == 0) {
+    return {};
+  }
+  char last = 0;
+  ssize_t n;
+  do {
+    n = Syscalls().pread(fd, &last, 1, size - 1);
+  } while (n < 0 && errno == EINTR);
+  if (n == 1 && last == '\n') {
+    return {};
+  }
+  return n == 1 && last == '\r' ? "\n" : "\r\n";
+}
+
+// O_APPEND puts every write at the end of the file, whatever the offset,
+// so the line lands after everything that is there, from this process or
+// another. The bytes go out in one write: a loop over writes only when
+// the system stores fewer (a full disk), so a crash cuts at most this line.
+// When the file was empty, and so most likely new, its directory entry is
+// flushed too.
+IoResult PosixPlatform::AppendLine(const std::string& path, std::string_view line) {
+  const int fd = OpenRetrying(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return {IoStatus::kCreateFailed, errno};
+  }
+  struct stat status {};
+  if (Syscalls().fstat(fd, &status) < 0) {
+    const int error = errno;
+    Syscalls().close(fd);
+    return {IoStatus::kCreateFailed, error};
+  }
+
+  const std::string_view before = BreakBefore(fd, status.st_size);
+  std::string bytes;
+  bytes.reserve(before.size() + line.size() + 2);
+  bytes.append(before).append(line).append("\r\n");
+
+  int error = WriteAll(fd, bytes);
+  if (error == 0 && FsyncRetrying(fd) < 0) {
+    error = errno;
+  }
+  if (Syscalls().close(fd) < 0 && error == 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    return {IoStatus::kWriteFailed, error};
+  }
+  if (status.st_size == 0) {
+    const size_t slash = path.rfind('/');
+    SyncDirectory(slash == std::string::npos ? "" : path.substr(0, slash + 1));
+  }
   return {};
 }
 
@@ -458,9 +555,18 @@ namespace {
 
 // Identifier 0 is the C locale, whose items are all left to the defaults;
 // identifier n stands for the n-th distinct name met, opened once for its
-// LC_TIME data and kept open for the life of the process.
+// LC_TIME data and kept open until the module is unloaded.
 class LocaleTable {
  public:
+  LocaleTable() = default;
+  LocaleTable(const LocaleTable&) = delete;
+  LocaleTable& operator=(const LocaleTable&) = delete;
+  ~LocaleTable() {
+    for (const Entry& entry : entries_) {
+      freelocale(entry.handle);
+    }
+  }
+
   LocaleId IdFor(const std::string& name) {
     if (IsCFamily(name)) {
       return 0;
@@ -509,10 +615,13 @@ class LocaleTable {
   std::vector<Entry> entries_;
 };
 
-// Never destroyed: its handles may be asked for until the process ends.
+// Destroyed with the module's other statics: a host that unloads the
+// plug-in gets the table and its locale handles back, where a table left
+// to the process would be lost at every unload. Only locale reads use it,
+// and none comes after the module's statics are gone.
 LocaleTable& Locales() {
-  static LocaleTable* table = new LocaleTable;
-  return *table;
+  static LocaleTable table;
+  return table;
 }
 
 thread_local bool thread_locale_set = false;

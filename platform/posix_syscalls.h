@@ -1,12 +1,13 @@
 // The file-system calls of the POSIX platform, reached through one table.
 //
-// ReadFile and ReplaceFile call the system only through `Syscalls()`, so a
-// test can swap single entries for versions that fail on cue (a short
-// write, a failing fsync or rename) and watch the failure paths run against
-// real files. A default-constructed table holds the real calls, so
+// ReadFile, ReplaceFile and AppendLine call the system only through
+// `Syscalls()`, so a test can swap single entries for versions that fail on
+// cue (a short write, a failing fsync or rename) and watch the failure paths
+// run against real files. A default-constructed table holds the real calls, so
 // `Syscalls() = PosixSyscalls{}` puts everything back.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace tarveld::platform {
@@ -19,6 +20,8 @@ int PosixFsync(int fd);
 int PosixClose(int fd);
 int PosixRename(const char* from, const char* to);
 int PosixUnlink(const char* path);
+ssize_t PosixPread(int fd, void* buffer, size_t count, off_t offset);
+int PosixFstat(int fd, struct stat* status);
 
 // Each entry has the signature and errno contract of the system call it is
 // named after.
@@ -30,6 +33,8 @@ struct PosixSyscalls {
   int (*close)(int fd) = &PosixClose;
   int (*rename)(const char* from, const char* to) = &PosixRename;
   int (*unlink)(const char* path) = &PosixUnlink;
+  ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset) = &PosixPread;
+  int (*fstat)(int fd, struct stat* status) = &PosixFstat;
 };
 
 // The process-wide table. Not synchronised: replace entries only while no

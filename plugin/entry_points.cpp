@@ -4,6 +4,10 @@
 // ends the game. Each entry point runs its work inside Guarded(), which
 // catches everything, names the failure on the platform's debug output and
 // returns; whatever the work did before it failed stays done.
+//
+// The journal line of an event is a second guarded piece of work, after the
+// report's: a report that cannot be written never costs the journal its
+// line, and a journal that cannot be written never touches the report.
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -12,6 +16,7 @@
 #include "platform/platform.h"
 #include "plugin/event_texts.h"
 #include "plugin/exports.h"
+#include "plugin/journal.h"
 #include "plugin/session.h"
 #include "report/exceptions.h"
 
@@ -25,10 +30,12 @@ void Report(const char* entry_point, const std::string& failure) {
   }
 }
 
+// True when `work` ran to its end.
 template <typename Work>
-void Guarded(const char* entry_point, Work&& work) noexcept {
+bool Guarded(const char* entry_point, Work&& work) noexcept {
   try {
     work();
+    return true;
   } catch (const tarveld::Exception& failure) {
     Report(entry_point, std::string(failure.ClassName()) + ": " + failure.Message());
   } catch (const std::bad_alloc&) {
@@ -38,6 +45,7 @@ void Guarded(const char* entry_point, Work&& work) noexcept {
   } catch (...) {
     Report(entry_point, "unknown failure");
   }
+  return false;
 }
 
 // The low 16 or 8 bits of an argument slot: all the host's narrow arguments
@@ -84,18 +92,30 @@ void TARVELD_CDECL ScenLoad(std::uint32_t /*unused1*/, std::uint32_t scenario_nu
     tarveld::LoadScenario(tarveld::Session(), Low16(scenario_number), scenario_name, series_name,
                           game_time, second_value, start_date);
   });
+  Guarded("ScenLoad: journal", [&] {
+    tarveld::JournalScenario(
+        start_date, game_time,
+        tarveld::ScenarioText(Low16(scenario_number), scenario_name, series_name));
+  });
 }
 
 void TARVELD_CDECL MsgLog(const char* message) {
   Guarded("MsgLog", [&] { tarveld::LogMessage(tarveld::Session(), message); });
+  Guarded("MsgLog: journal", [&] { tarveld::JournalMessage(tarveld::Session(), message); });
 }
 
+// The journal records the texts these events composed, so only an event
+// whose text was composed gets a line: never a stale one of an earlier event.
 void TARVELD_CDECL TimeFactor(std::int32_t time_factor) {
-  Guarded("TimeFactor", [&] { tarveld::ChangeTimeFactor(tarveld::Session(), time_factor); });
+  if (Guarded("TimeFactor", [&] { tarveld::ChangeTimeFactor(tarveld::Session(), time_factor); })) {
+    Guarded("TimeFactor: journal", [] { tarveld::JournalTimeFactor(tarveld::Session()); });
+  }
 }
 
 void TARVELD_CDECL UnitSink(std::uint32_t unit, const char* group) {
-  Guarded("UnitSink", [&] { tarveld::SinkUnit(tarveld::Session(), Low8(unit), group); });
+  if (Guarded("UnitSink", [&] { tarveld::SinkUnit(tarveld::Session(), Low8(unit), group); })) {
+    Guarded("UnitSink: journal", [] { tarveld::JournalSinking(tarveld::Session()); });
+  }
 }
 
 }  // extern "C"

@@ -17,15 +17,15 @@ std::string GameDateValue(const GameDateRec& date) {
   return FormatGameDate(" %4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", date);
 }
 
-std::string ScenarioValue(std::int16_t scenario_number, const char* scenario_name,
-                          const char* series_name) {
+}  // namespace
+
+std::string ScenarioText(std::int16_t scenario_number, const char* scenario_name,
+                         const char* series_name) {
   if (scenario_number == -1)
     return TextOf(scenario_name);
   // Numbers count from 0 in the host and from 1 in the report.
   return TextOf(series_name) + "/Scen#" + IntegerText(std::int32_t{scenario_number} + 1);
 }
-
-}  // namespace
 
 std::string FormatGameDate(std::string_view pattern, const GameDateRec& date) {
   return FormatValues(pattern,
@@ -39,12 +39,16 @@ PluginSession& Session() {
   return session;
 }
 
-std::string ReportPath() {
+std::string PathBesideHost(std::string_view file_name) {
   std::string path = platform::Current().ExecutablePath();
   // Keep the directory with its final separator, whichever kind it is.
   const auto separator = path.find_last_of("\\/:");
   path.erase(separator == std::string::npos ? 0 : separator + 1);
-  return path + kReportFileName;
+  return path.append(file_name);
+}
+
+std::string ReportPath() {
+  return PathBesideHost(kReportFileName);
 }
 
 void BeginReport(PluginSession& session) {
@@ -79,7 +83,7 @@ void LoadScenario(PluginSession& session, std::int16_t scenario_number, const ch
   session.Report->PutText("Session Start", "Game Date ", GameDateValue(session.CurrentDate));
   session.Report->PutInteger("Session Start", "Game Time ", session.GameClock);
   session.Report->PutText("Session Start", "Scenario ",
-                          ScenarioValue(scenario_number, scenario_name, series_name));
+                          ScenarioText(scenario_number, scenario_name, series_name));
 }
 
 void LogMessage(PluginSession& session, const char* message) {

@@ -37,9 +37,18 @@ std::string FormatGameDate(std::string_view pattern, const GameDateRec& date);
 // The session of this loaded module: zeroed at load, never reset.
 PluginSession& Session();
 
-// "Tarveld.txt" in the directory of the host's executable, composed afresh
+// `file_name` in the directory of the host's executable, composed afresh
 // from the platform on every call.
+std::string PathBesideHost(std::string_view file_name);
+
+// "Tarveld.txt" beside the host's executable.
 std::string ReportPath();
+
+// The name a scenario is recorded under: `scenario_name` when
+// `scenario_number` is -1, otherwise `series_name` "/Scen#" number + 1. A
+// null text counts as empty.
+std::string ScenarioText(std::int16_t scenario_number, const char* scenario_name,
+                         const char* series_name);
 
 // Begins the report with its "Initial Start" section when there is none.
 void BeginReport(PluginSession& session);

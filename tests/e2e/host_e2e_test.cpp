@@ -74,6 +74,10 @@ class HostE2E : public ::testing::Test {
   std::string ReportLine() const {
     return "report: " + (fs::canonical(OutDir()) / "Tarveld.txt").string() + "\n";
   }
+  std::string JournalLine(bool present = true) const {
+    return "journal: " + (fs::canonical(OutDir()) / "Tarveld.log").string() +
+           (present ? "\n" : " (none)\n");
+  }
 
   ScratchDir scratch_;
 };
@@ -111,7 +115,7 @@ TEST_F(HostE2E, FirstPlayBeginsTheReport) {
   const std::time_t after = std::time(nullptr);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, ReportLine());
+  EXPECT_EQ(run.out, ReportLine() + JournalLine());
   const std::string report = Report();
   EXPECT_EQ(report, FirstPlayReport(ActualDateText(report, before, after)));
 }
@@ -166,13 +170,14 @@ TEST_F(HostE2E, VersionsAndDescriptionArePrintedInAnyState) {
       "DLLFree\n"
       "DLLVer\nDLLVerInt\nDLLDesc\n");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, kResults + kResults + kResults + ReportLine());
+  EXPECT_EQ(run.out, kResults + kResults + kResults + ReportLine() + JournalLine(false));
 }
 
-TEST_F(HostE2E, PrintReportShowsTheReportsBytes) {
+TEST_F(HostE2E, PrintReportShowsTheReportsAndTheJournalsBytes) {
   const HostRun run = Replay(kFirstPlay, {"--print-report"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, ReportLine() + Report());
+  EXPECT_EQ(run.out,
+            ReportLine() + Report() + JournalLine() + ReadFileBytes(OutDir() / "Tarveld.log"));
 }
 
 TEST_F(HostE2E, ScriptErrorsAreReportedAndNothingIsWritten) {

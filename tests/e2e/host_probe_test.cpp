@@ -26,9 +26,12 @@ class HostProbe : public ::testing::Test {
     return RunProgram(TARVELD_REPLAY, arguments, scratch_.path());
   }
   fs::path OutDir() const { return scratch_.path() / "out"; }
-  // The report line the host prints, for a run that wrote no report.
+  // The report and journal lines the host prints, for a run that wrote
+  // neither.
   std::string NoReportLine() const {
-    return "report: " + (fs::canonical(OutDir()) / "Tarveld.txt").string() + " (none)\n";
+    const fs::path dir = fs::canonical(OutDir());
+    return "report: " + (dir / "Tarveld.txt").string() + " (none)\n" +
+           "journal: " + (dir / "Tarveld.log").string() + " (none)\n";
   }
 
   ScratchDir scratch_;

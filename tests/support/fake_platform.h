@@ -32,6 +32,9 @@ class FakePlatform : public platform::Platform {
   platform::IoResult ReplaceFile(const std::string& path, std::string_view bytes) override {
     return platform::Native().ReplaceFile(path, bytes);
   }
+  platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
+    return platform::Native().AppendLine(path, line);
+  }
   platform::LocalTime LocalClock() override { return clock; }
   platform::LocaleId UserDefaultLocale() override { return user_locale; }
   void SetThreadLocale(platform::LocaleId locale) override { thread_locale = locale; }

@@ -1,0 +1,124 @@
+#include "plugin/journal.h"
+
+#include "platform/platform.h"
+#include "plugin/game_calendar.h"
+#include "report/exceptions.h"
+#include "report/format_values.h"
+
+namespace tarveld {
+namespace {
+
+// Column widths of the padded fields: a date of a four-digit year, and the
+// longest event word. Wider values are kept whole.
+constexpr std::size_t kDateWidth = 19;
+constexpr std::size_t kWordWidth = 10;
+constexpr char kSeparator[] = " | ";
+constexpr char kNoStartDate[] = "no start date";
+constexpr char kDatePattern[] = "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d";
+
+void AppendPadded(std::string& out, std::string_view field, std::size_t width) {
+  out.append(field);
+  if (field.size() < width)
+    out.append(width - field.size(), ' ');
+}
+
+// Appends `text` with each line break, CR LF counted as one, turned into
+// one space: the rule the report applies to its values.
+void AppendFlattened(std::string& out, std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      out += c;
+      continue;
+    }
+    out += ' ';
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+      ++i;
+  }
+}
+
+}  // namespace
+
+std::string_view JournalWord(JournalEvent event) {
+  switch (event) {
+    case JournalEvent::kScenario:
+      return "SCENARIO";
+    case JournalEvent::kMessage:
+      return "MESSAGE";
+    case JournalEvent::kTimeFactor:
+      return "TIMEFACTOR";
+    case JournalEvent::kSinking:
+      return "SINKING";
+  }
+  return "EVENT";
+}
+
+std::string JournalDate(const GameDateRec* start, std::int32_t game_time) {
+  if (start == nullptr)
+    return kNoStartDate;
+  return FormatGameDate(kDatePattern, AdvanceGameDate(*start, game_time));
+}
+
+std::string ScenarioJournalText(const GameDateRec* start, std::string_view scenario) {
+  std::string text = "Start=";
+  text += start != nullptr ? FormatGameDate(kDatePattern, *start) : std::string("none");
+  text += ", Scenario=";
+  text += scenario;
+  return text;
+}
+
+std::string JournalLine(std::string_view date, std::int32_t game_time, JournalEvent event,
+                        std::string_view text) {
+  const std::string time = FormatValues("%8.8d", {FormatValue::Integer(game_time)});
+  std::string line;
+  line.reserve(kDateWidth + time.size() + kWordWidth + 3 * (sizeof kSeparator - 1) + text.size());
+  AppendPadded(line, date, kDateWidth);
+  line += kSeparator;
+  line += time;
+  line += kSeparator;
+  AppendPadded(line, JournalWord(event), kWordWidth);
+  line += kSeparator;
+  AppendFlattened(line, text);
+  return line;
+}
+
+std::string JournalPath() {
+  return PathBesideHost(kJournalFileName);
+}
+
+void AppendToJournal(std::string_view line) {
+  const std::string path = JournalPath();
+  const platform::IoResult result = platform::Current().AppendLine(path, line);
+  if (result.ok())
+    return;
+  const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
+  if (result.status == platform::IoStatus::kWriteFailed)
+    throw EWriteError("Unable to append to file \"" + path + "\"" + cause);
+  throw EFCreateError("Unable to open file \"" + path + "\" for appending" + cause);
+}
+
+void JournalScenario(const GameDateRec* start_date, std::int32_t game_time,
+                     std::string_view scenario) {
+  AppendToJournal(JournalLine(JournalDate(start_date, game_time), game_time,
+                              JournalEvent::kScenario, ScenarioJournalText(start_date, scenario)));
+}
+
+void JournalMessage(const PluginSession& session, const char* message) {
+  AppendToJournal(JournalLine(JournalDate(session.StartDate, session.GameClock), session.GameClock,
+                              JournalEvent::kMessage,
+                              message != nullptr ? std::string_view(message) : std::string_view()));
+}
+
+void JournalTimeFactor(const PluginSession& session) {
+  AppendToJournal(JournalLine(JournalDate(session.StartDate, session.GameClock), session.GameClock,
+                              JournalEvent::kTimeFactor, session.TimeFactorText));
+}
+
+// The date of a sinking is the one the sinking itself computed; it is empty
+// only when there was no start record.
+void JournalSinking(const PluginSession& session) {
+  AppendToJournal(JournalLine(session.SinkDateText.empty() ? kNoStartDate : session.SinkDateText,
+                              session.GameClock, JournalEvent::kSinking, session.SinkText));
+}
+
+}  // namespace tarveld

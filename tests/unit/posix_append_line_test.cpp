@@ -1,0 +1,217 @@
+// AppendLine of the POSIX platform against real files, with failures
+// injected through the system-call table.
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "platform/posix_syscalls.h"
+#include "support/fake_platform.h"
+
+namespace tarveld::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::IoStatus;
+using platform::Native;
+using platform::PosixSyscalls;
+using platform::Syscalls;
+
+int OpenDescriptors() {
+  return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+struct RealSyscallsAfter {
+  ~RealSyscallsAfter() { Syscalls() = PosixSyscalls{}; }
+};
+
+TEST(PosixAppendLine, CreatesTheFileAndAppendsWholeLines) {
+  TempDir dir;
+  const std::string path = dir.File("Tarveld.log");
+  ASSERT_TRUE(Native().AppendLine(path, "first").ok());
+  ASSERT_TRUE(Native().AppendLine(path, "").ok());
+  ASSERT_TRUE(Native().AppendLine(path, "third | \t\xff").ok());
+  EXPECT_EQ(ReadBytes(path), "first\r\n\r\nthird | \t\xff\r\n");
+}
+
+// Whatever ends the file, the new line starts on a line of its own and
+// nothing before it changes.
+TEST(PosixAppendLine, EndsALineCutShortFirst) {
+  const struct {
+    const char* before;
+    const char* joint;
+  } cases[] = {
+      {"", ""},           {"whole\r\n", ""},        {"whole\n", ""},
+      {"cut sh", "\r\n"}, {"whole\r\ncut", "\r\n"}, {"all but its LF\r", "\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string path = dir.File("Tarveld.log");
+    WriteBytes(path, c.before);
+    ASSERT_TRUE(Native().AppendLine(path, "next").ok()) << c.before;
+    EXPECT_EQ(ReadBytes(path), std::string(c.before) + c.joint + "next\r\n") << c.before;
+  }
+}
+
+TEST(PosixAppendLine, ThatCannotOpenWritesNothing) {
+  TempDir dir;
+  fs::create_directory(dir.File("Tarveld.log"));
+  const auto directory = Native().AppendLine(dir.File("Tarveld.log"), "x");
+  EXPECT_EQ(directory.status, IoStatus::kCreateFailed);
+  EXPECT_EQ(directory.os_error, EISDIR);
+  EXPECT_TRUE(fs::is_empty(dir.File("Tarveld.log")));
+
+  const auto missing = Native().AppendLine(dir.File("missing/Tarveld.log"), "x");
+  EXPECT_EQ(missing.status, IoStatus::kCreateFailed);
+  EXPECT_EQ(missing.os_error, ENOENT);
+  EXPECT_FALSE(fs::exists(dir.File("missing")));
+}
+
+// The break that ends a cut line, the line and its break go out in one
+// write at the end of the file, so a crash cannot split them from what
+// came before.
+TEST(PosixAppendLine, OneWriteInAppendMode) {
+  static int open_flags;
+  static std::vector<std::string> writes;
+  RealSyscallsAfter restore;
+  TempDir dir;
+  const std::string path = dir.File("Tarveld.log");
+  WriteBytes(path, "cut");
+  open_flags = 0;
+  writes.clear();
+  Syscalls().open = [](const char* p, int flags, mode_t mode) {
+    open_flags = flags;
+    return platform::PosixOpen(p, flags, mode);
+  };
+  Syscalls().write = [](int fd, const void* buffer, size_t count) {
+    writes.emplace_back(static_cast<const char*>(buffer), count);
+    return platform::PosixWrite(fd, buffer, count);
+  };
+  ASSERT_TRUE(Native().AppendLine(path, "line").ok());
+  Syscalls() = PosixSyscalls{};
+  EXPECT_EQ(writes, std::vector<std::string>{"\r\nline\r\n"});
+  EXPECT_EQ(open_flags & (O_APPEND | O_CREAT | O_CLOEXEC), O_APPEND | O_CREAT | O_CLOEXEC);
+  EXPECT_EQ(ReadBytes(path), "cut\r\nline\r\n");
+}
+
+// Each case breaks one step. The result names it, no descriptor stays
+// open, the file holds at most a part of the new bytes after the old ones,
+// and the next append still starts a line of its own.
+TEST(PosixAppendLine, FailuresLeaveEarlierLinesWhole) {
+  static int calls;
+  const struct {
+    const char* name;
+    void (*arm)(PosixSyscalls&);
+    IoStatus status;
+    int error;
+    const char* after;  // the file after the failed append
+  } cases[] = {
+      {"open fails",
+       [](PosixSyscalls& s) {
+         s.open = [](const char*, int, mode_t) { return errno = EACCES, -1; };
+       },
+       IoStatus::kCreateFailed, EACCES, "old\r\n"},
+      {"fstat fails",
+       [](PosixSyscalls& s) { s.fstat = [](int, struct stat*) { return errno = EIO, -1; }; },
+       IoStatus::kCreateFailed, EIO, "old\r\n"},
+      {"short write, then an error",
+       [](PosixSyscalls& s) {
+         s.write = [](int fd, const void* buffer, size_t) -> ssize_t {
+           if (calls++ == 0) {
+             return platform::PosixWrite(fd, buffer, 5);
+           }
+           errno = ENOSPC;
+           return -1;
+         };
+       },
+       IoStatus::kWriteFailed, ENOSPC, "old\r\nnew l"},
+      {"write stores nothing",
+       [](PosixSyscalls& s) { s.write = [](int, const void*, size_t) -> ssize_t { return 0; }; },
+       IoStatus::kWriteFailed, ENOSPC, "old\r\n"},
+      {"fsync fails", [](PosixSyscalls& s) { s.fsync = [](int) { return errno = EIO, -1; }; },
+       IoStatus::kWriteFailed, EIO, "old\r\nnew line\r\n"},
+      {"close fails",
+       [](PosixSyscalls& s) {
+         s.close = [](int fd) { return platform::PosixClose(fd), errno = EIO, -1; };
+       },
+       IoStatus::kWriteFailed, EIO, "old\r\nnew line\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RealSyscallsAfter restore;
+    TempDir dir;
+    const std::string path = dir.File("Tarveld.log");
+    WriteBytes(path, "old\r\n");
+    const int descriptors = OpenDescriptors();
+    calls = 0;
+    c.arm(Syscalls());
+    const auto result = Native().AppendLine(path, "new line");
+    Syscalls() = PosixSyscalls{};
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.os_error, c.error);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(ReadBytes(path), c.after);
+
+    ASSERT_TRUE(Native().AppendLine(path, "later").ok());
+    const std::string after = c.after;
+    EXPECT_EQ(ReadBytes(path), after + (after.ends_with("\n") ? "" : "\r\n") + "later\r\n");
+  }
+}
+
+// Interruptions are ridden out; a last byte that cannot be read counts as
+// a cut line, costing an empty line rather than a merged one.
+TEST(PosixAppendLine, InterruptionsAndUnreadableLastByte) {
+  static int calls;
+  const struct {
+    const char* name;
+    void (*arm)(PosixSyscalls&);
+    const char* after;
+  } cases[] = {
+      {"pread interrupted",
+       [](PosixSyscalls& s) {
+         s.pread = [](int fd, void* buffer, size_t count, off_t offset) -> ssize_t {
+           return calls++ == 0 ? (errno = EINTR, -1)
+                               : platform::PosixPread(fd, buffer, count, offset);
+         };
+       },
+       "old\r\nnew\r\n"},
+      {"write interrupted",
+       [](PosixSyscalls& s) {
+         s.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
+           return calls++ == 0 ? (errno = EINTR, -1) : platform::PosixWrite(fd, buffer, count);
+         };
+       },
+       "old\r\nnew\r\n"},
+      {"pread fails",
+       [](PosixSyscalls& s) {
+         s.pread = [](int, void*, size_t, off_t) -> ssize_t { return errno = EIO, -1; };
+       },
+       "old\r\n\r\nnew\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RealSyscallsAfter restore;
+    TempDir dir;
+    const std::string path = dir.File("Tarveld.log");
+    WriteBytes(path, "old\r\n");
+    calls = 0;
+    c.arm(Syscalls());
+    const auto result = Native().AppendLine(path, "new");
+    Syscalls() = PosixSyscalls{};
+    EXPECT_EQ(result.status, IoStatus::kOk) << result.os_error;
+    EXPECT_EQ(ReadBytes(path), c.after);
+  }
+}
+
+}  // namespace
+}  // namespace tarveld::testing
+
+#endif  // _WIN32
