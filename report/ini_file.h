@@ -57,9 +57,9 @@ class TIniFile : public TCustomIniFile {
   void RewriteFile() override;
 
  private:
-  // A write that the rewrite can settle without rebuilding the model: the
-  // key it handed in (and the section, when new) is the only item whose
-  // rebuilt form can differ, and that form is known in advance.
+  // A write patched into text_, for the rewrite to settle without a
+  // rebuild: the key it handed in (and its section, when new) is the only
+  // item whose rebuilt form can differ, and that form is known in advance.
   struct Change {
     std::size_t section;
     std::size_t key;
@@ -81,12 +81,15 @@ class TIniFile : public TCustomIniFile {
   // Moves every line after key `key` of section `section` by `delta` bytes.
   void Shift(std::size_t section, std::size_t key, std::ptrdiff_t delta);
 
-  // Every rewrite reparses the whole file text in the plain model, which
-  // grows with the report. Instead, while the model is settled (see
-  // IsSettled), text_ holds exactly the file text of the model, layout_
-  // says where each line of it stands, and a write patches the one line it
-  // changes. Otherwise text_ is built afresh and the model rebuilt whole,
-  // as the plain model would.
+  // The report only grows, and the host waits for every write, so a write
+  // must cost little beside replacing the file. While the model is settled
+  // (IsSettled: rebuilding it from its own lines gives it back), text_
+  // holds exactly its file text and layout_ where each line of that stands;
+  // a write patches the line it changes, and the rebuild touches only what
+  // that write handed in. Otherwise (a foreign file, a write that would
+  // restructure the model, a change left by a failed write) text_ is built
+  // afresh and the model rebuilt whole from it. Lookups go through the
+  // indexes, which always follow the model.
   NameIndex section_index_;
   std::vector<NameIndex> key_indexes_;  // one per section
   std::string text_;

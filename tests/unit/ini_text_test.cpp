@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +29,17 @@ std::string Dump(const TIniFileSectionList& sections) {
     }
   }
   return out;
+}
+
+bool SameModel(const TIniFileSectionList& a, const TIniFileSectionList& b) {
+  auto same_key = [](const auto& x, const auto& y) {
+    return x->Name == y->Name && x->Value == y->Value;
+  };
+  auto same_section = [&](const auto& x, const auto& y) {
+    return x->Name == y->Name &&
+           std::equal(x->Keys.begin(), x->Keys.end(), y->Keys.begin(), y->Keys.end(), same_key);
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), same_section);
 }
 
 TIniFileSectionList Parse(const std::string& text) {
@@ -188,6 +201,147 @@ TEST(IniTextTest, BuildLinesAndFileText) {
   for (const Case& c : cases) {
     EXPECT_EQ(Text(Model(c.model)), c.text);
   }
+}
+
+TEST(IniTextTest, BuildFileTextIsFileTextWithEveryLinePlaced) {
+  const std::vector<std::vector<SectionSpec>> models = {
+      {},
+      {{"a", {}}},
+      {{";c", {{"x", "1"}, {";n", ""}}}, {"a", {{"k", "v"}, {"", "w"}}}, {"b", {}}},
+      {{"a\r\nb", {{"k\n", "v\rw"}}}, {";c", {{"y", "2"}}}},
+  };
+  std::string text = "old content is replaced";
+  std::vector<SectionLayout> layout(5);
+  for (const auto& specs : models) {
+    const TIniFileSectionList sections = Model(specs);
+    BuildFileText(sections, text, &layout);
+    const std::string expected = Text(sections);
+    EXPECT_EQ(text, expected);
+    ASSERT_EQ(layout.size(), sections.size());
+    // Each recorded place holds that section's header and key lines, and
+    // what follows it is an empty line, the next section or the end.
+    const std::vector<std::string> lines = BuildLines(sections);
+    std::size_t line = 0;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+      const SectionLayout& place = layout[i];
+      EXPECT_EQ(expected.compare(place.begin, lines[line].size() + 2, lines[line] + "\r\n"), 0);
+      ++line;
+      ASSERT_EQ(place.keys.size(), sections[i]->Keys.size());
+      for (const std::size_t offset : place.keys) {
+        EXPECT_EQ(
+            expected.compare(place.begin + offset, lines[line].size() + 2, lines[line] + "\r\n"), 0)
+            << "section " << i << " line " << line;
+        ++line;
+      }
+      const std::size_t end = place.begin + place.size;
+      if (line < lines.size() && lines[line].empty()) {
+        EXPECT_EQ(expected.compare(end, 2, "\r\n"), 0);
+        ++line;
+      }
+      EXPECT_EQ(end + (i + 1 < sections.size() && !IsComment(sections[i]->Name) ? 2 : 0),
+                i + 1 < sections.size() ? layout[i + 1].begin : expected.size());
+    }
+  }
+  BuildFileText({}, text);
+  EXPECT_EQ(text, "");
+}
+
+TEST(IniTextTest, RebuiltKeyIsWhatTheWrittenLineReadsBackAs) {
+  struct Case {
+    std::string name, value;
+    std::optional<std::pair<std::string, std::string>> rebuilt;
+  };
+  const std::vector<Case> cases = {
+      {"k", "v", {{"k", "v"}}},
+      {"Game Date ", " 1942-05-04", {{"Game Date", "1942-05-04"}}},
+      {" \t", " v", {{"", "v"}}},  // blank name: the line starts with "="
+      {"k", "", {{"k", ""}}},
+      {"k", "a\r\nb\nc\r", {{"k", "a b c"}}},
+      {"a\nb", "x=y", {{"a b", "x=y"}}},
+      {"[a", "b", {{"[a", "b"}}},
+      {"a", "b]", {{"a", "b]"}}},
+      {"[a", "b] ", std::nullopt},  // "[a=b]" is a header
+      {" [", "]", std::nullopt},
+      {"a=b", "c", std::nullopt},  // splits at the first "="
+      {" ;a", "b", std::nullopt},  // a comment once trimmed
+      {"\n;a", "b", std::nullopt},
+      {"[", "", {{"[", ""}}},
+  };
+  for (const Case& c : cases) {
+    const std::optional<TIniFileKey> key = RebuiltKey(c.name, c.value);
+    ASSERT_EQ(key.has_value(), c.rebuilt.has_value()) << ::testing::PrintToString(c.name);
+    if (key) {
+      EXPECT_EQ(key->Name, c.rebuilt->first);
+      EXPECT_EQ(key->Value, c.rebuilt->second);
+      // What the rebuild of the line really gives.
+      const TIniFileSectionList parsed = Parse(Text(Model({{"s", {{c.name, c.value}}}})));
+      ASSERT_EQ(parsed.size(), 1u);
+      ASSERT_EQ(parsed[0]->Keys.size(), 1u);
+      EXPECT_EQ(parsed[0]->Keys[0]->Name, key->Name);
+      EXPECT_EQ(parsed[0]->Keys[0]->Value, key->Value);
+    }
+  }
+}
+
+TEST(IniTextTest, IsSettledWhenTheRebuildGivesTheModelBack) {
+  struct Case {
+    std::vector<SectionSpec> model;
+    bool settled;
+  };
+  const std::vector<Case> cases = {
+      {{}, true},
+      {{{";top", {{"k", "v"}}}, {"a", {{";c", ""}, {"", "x"}, {"k", ""}}}, {"", {}}}, true},
+      {{{" a ", {{"[x", "y"}, {"x", "y]"}, {"k", "a=b"}}}}, true},
+      {{{"a", {}}, {";c", {}}}, false},  // read back as a comment key of "a"
+      {{{"; top ", {}}}, false},
+      {{{"a\nb", {}}}, false},
+      {{{"a", {{";c", "v"}}}}, false},
+      {{{"a", {{";c ", ""}}}}, false},
+      {{{"a", {{" k", "v"}}}}, false},
+      {{{"a", {{"k", "v "}}}}, false},
+      {{{"a", {{"k\r", "v"}}}}, false},
+      {{{"a", {{"k", "v\rw"}}}}, false},
+      {{{"a", {{"k=j", "v"}}}}, false},
+      {{{"a", {{"[k", "v]"}}}}, false},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const TIniFileSectionList sections = Model(cases[i].model);
+    EXPECT_EQ(IsSettled(sections), cases[i].settled) << "case " << i;
+    EXPECT_EQ(SameModel(Parse(Text(sections)), sections), cases[i].settled) << "case " << i;
+  }
+}
+
+TEST(IniTextTest, NameIndexFindsWhatTheScanFinds) {
+  const TIniFileSectionList sections =
+      Model({{"", {}},
+             {";c", {}},
+             {"log", {{"k", "1"}, {"K", "2"}, {";n", ""}, {"j", ""}}},
+             {"LOG", {}},
+             {"\xe9", {}}});
+  NameIndex index;
+  index.Assign(sections);
+  for (const char* name : {"", ";c", "log", "Log", "LOG", "lo", "log ", "\xe9", "\xc9", "x"}) {
+    const TIniFileSection* found = FindSection(sections, name);
+    const std::size_t position = index.Find(name);
+    EXPECT_EQ(position == NameIndex::npos ? nullptr : sections[position].get(), found) << name;
+  }
+
+  NameIndex keys;
+  keys.Assign(sections[2]->Keys);
+  EXPECT_EQ(keys.Find("K"), 0u);
+  EXPECT_EQ(keys.Find(";n"), NameIndex::npos);
+  keys.Append("k ", 4);  // a new last key
+  EXPECT_EQ(keys.Find("K "), 4u);
+  keys.RenameLast("k ", "k", 4);  // an earlier "k" keeps the entry
+  EXPECT_EQ(keys.Find("k"), 0u);
+  EXPECT_EQ(keys.Find("k "), NameIndex::npos);
+  keys.Append("m ", 5);
+  keys.RenameLast("m ", "m", 5);
+  EXPECT_EQ(keys.Find("M"), 5u);
+  EXPECT_EQ(keys.Find("m "), NameIndex::npos);
+  keys.RenameLast("j", "j2", 9);  // not the entry's item: "j" stays at 3
+  EXPECT_EQ(keys.Find("j"), 3u);
+  EXPECT_EQ(keys.Find("J2"), 9u);
 }
 
 TEST(IniTextTest, FlattenLineBreaksGivesOneBlankPerBreak) {
