@@ -1,0 +1,315 @@
+// The platform seam on 32-bit Windows: the ANSI calls of the Win32 API.
+//
+// Sections, in order:
+//   1. Files: executable path, existence test, whole-file read, atomic
+//      replacement, line append.
+//   2. Clock, locales and debug output.
+//   3. Native().
+//
+// Paths are passed to the system exactly as the caller composed them, in the
+// process's ANSI code page; nothing here converts text.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// The seam's ReplaceFile is not the API's (which is never used: see
+// ReplaceFile below); the header's macro would rename it.
+#undef ReplaceFile
+
+#include <cstdio>
+#include <limits>
+
+#include "platform/platform.h"
+
+namespace tarveld::platform {
+namespace {
+
+// ---------------------------------------------------------------------------
+// 1. Files.
+
+// The error code of the last failed call, as the seam reports it.
+int LastError() {
+  return static_cast<int>(GetLastError());
+}
+
+// A rename over the report meets a sharing violation or a denied access
+// while another program (a virus scanner, an indexer, an editor reading the
+// file) holds it open for a moment. These are retried a few times with a
+// growing pause, 150 ms at most in all; anything else fails at once.
+constexpr int kRenameTries = 5;
+constexpr DWORD kFirstRenamePauseMs = 10;
+
+bool IsTransientRenameError(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
+         code == ERROR_LOCK_VIOLATION;
+}
+
+// Writes all of `bytes` to `file`, in pieces a DWORD can count. False when a
+// write fails or stores nothing (a full disk).
+bool WriteAll(HANDLE file, std::string_view bytes) {
+  constexpr std::size_t kMaxPiece = 1u << 30;
+  while (!bytes.empty()) {
+    const DWORD piece = static_cast<DWORD>(bytes.size() < kMaxPiece ? bytes.size() : kMaxPiece);
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), piece, &written, nullptr)) {
+      return false;
+    }
+    if (written == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+// The name of a new file beside `path`, in the same directory: `path` with a
+// suffix made of this process's id and a per-process counter. CREATE_NEW
+// settles a collision with a leftover of an earlier run that had the same
+// process id.
+std::string SiblingName(const std::string& path, unsigned serial) {
+  char suffix[40];
+  std::snprintf(suffix, sizeof suffix, ".%lx-%x.tmp",
+                static_cast<unsigned long>(GetCurrentProcessId()), serial);
+  return path + suffix;
+}
+
+class WindowsPlatform final : public Platform {
+ public:
+  std::string ExecutablePath() override;
+  bool IsExistingFile(const std::string& path) override;
+  IoResult ReadFile(const std::string& path, std::string& bytes) override;
+  IoResult ReplaceFile(const std::string& path, std::string_view bytes) override;
+  LocalTime LocalClock() override;
+  LocaleId UserDefaultLocale() override;
+  void SetThreadLocale(LocaleId locale) override;
+  LocaleId ThreadLocale() override;
+  int LocaleInfo(LocaleId locale, int item, char* buffer, int size) override;
+  void DebugOutput(const std::string& text) override;
+
+  IoResult AppendLine(const std::string& path, std::string_view line) override;
+
+ private:
+  unsigned next_serial_ = 0;
+};
+
+// GetModuleFileNameA cuts a path that does not fit and then returns the
+// buffer's size, so the buffer grows until the result leaves room to spare.
+// Empty when the system cannot tell.
+std::string WindowsPlatform::ExecutablePath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) {
+      return {};
+    }
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    if (path.size() >= std::numeric_limits<DWORD>::max() / 2) {
+      return {};
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+bool WindowsPlatform::IsExistingFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Other readers may share the file meanwhile; a writer holding it makes the
+// open fail. Only a disk file is read (a pipe or a device such as CON could
+// block or never end), and only whole: a read error fails the read rather
+// than handing back the bytes so far, which the next rewrite would make the
+// whole report.
+IoResult WindowsPlatform::ReadFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {IoStatus::kOpenFailed, LastError()};
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return {IoStatus::kOpenFailed, ERROR_INVALID_FUNCTION};
+  }
+  constexpr DWORD kChunk = 64 * 1024;
+  int error = 0;
+  for (;;) {
+    const std::size_t have = bytes.size();
+    bytes.resize(have + kChunk);
+    DWORD n = 0;
+    const BOOL ok = ::ReadFile(file, bytes.data() + have, kChunk, &n, nullptr);
+    bytes.resize(have + (ok ? n : 0));
+    if (!ok) {
+      error = LastError();
+    }
+    if (!ok || n == 0) {
+      break;
+    }
+  }
+  CloseHandle(file);  // nothing was written, so nothing can be lost
+  if (error != 0) {
+    bytes.clear();
+    return {IoStatus::kOpenFailed, error};
+  }
+  return {};
+}
+
+// The new content goes to a fresh file beside the old one and is renamed
+// over it only once it is complete and flushed, so at every moment `path`
+// holds either the old content or the new, never a part and never nothing.
+// (ReplaceFileA is not used: under wine it deletes the target before it
+// moves the new file in.) The fresh file is opened with no sharing, and the
+// rename fails while another handle is open on the report (on Windows
+// unless that handle shares deletion, under wine always), which keeps the
+// rule that nobody else may have the report open while it is rewritten.
+// Every failure deletes the fresh file and leaves the old one untouched.
+IoResult WindowsPlatform::ReplaceFile(const std::string& path, std::string_view bytes) {
+  // Windows refuses to rename over a read-only file or a directory, as it
+  // refuses to open one for rewriting; wine renames over a read-only file.
+  // Refusing here first makes both behave alike, and costs no new file.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return {IoStatus::kCreateFailed, ERROR_ACCESS_DENIED};
+  }
+
+  std::string temp;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = SiblingName(path, next_serial_++);
+    file = CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+      break;
+    }
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    return {IoStatus::kCreateFailed, LastError()};
+  }
+
+  if (!WriteAll(file, bytes) || !FlushFileBuffers(file)) {
+    const int error = LastError();
+    CloseHandle(file);
+    DeleteFileA(temp.c_str());
+    return {IoStatus::kWriteFailed, error};
+  }
+  if (!CloseHandle(file)) {
+    const int error = LastError();
+    DeleteFileA(temp.c_str());
+    return {IoStatus::kWriteFailed, error};
+  }
+
+  DWORD pause = kFirstRenamePauseMs;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExA(temp.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return {};
+    }
+    const DWORD error = GetLastError();
+    if (attempt == kRenameTries || !IsTransientRenameError(error)) {
+      DeleteFileA(temp.c_str());
+      return {IoStatus::kCreateFailed, static_cast<int>(error)};
+    }
+    Sleep(pause);
+    pause *= 2;
+  }
+}
+
+// Opened with FILE_APPEND_DATA and without FILE_WRITE_DATA, the file takes
+// every write at its end, whatever else has grown it. Only its last byte
+// is read, to end a line that a crash cut short (a byte that cannot be
+// read counts as such a cut: an empty line harms less than two events
+// merged); then the bytes go out in one WriteFile and are flushed.
+IoResult WindowsPlatform::AppendLine(const std::string& path, std::string_view line) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {IoStatus::kCreateFailed, LastError()};
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size)) {
+    const int error = LastError();
+    CloseHandle(file);
+    return {IoStatus::kCreateFailed, error};
+  }
+  std::string bytes;
+  if (size.QuadPart > 0) {
+    const ULONGLONG at = static_cast<ULONGLONG>(size.QuadPart - 1);
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32);
+    char last = 0;
+    DWORD n = 0;
+    const bool read = ::ReadFile(file, &last, 1, &n, &position) && n == 1;
+    if (!read || last != '\n') {
+      bytes = read && last == '\r' ? "\n" : "\r\n";
+    }
+  }
+  bytes.append(line).append("\r\n");
+  if (bytes.size() > std::numeric_limits<DWORD>::max()) {
+    CloseHandle(file);
+    return {IoStatus::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};
+  }
+  DWORD written = 0;
+  const BOOL wrote =
+      ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  if (wrote && written != bytes.size()) {
+    SetLastError(ERROR_DISK_FULL);
+  }
+  if (!wrote || written != bytes.size() || !FlushFileBuffers(file)) {
+    const int error = LastError();
+    CloseHandle(file);
+    return {IoStatus::kWriteFailed, error};
+  }
+  if (!CloseHandle(file)) {
+    return {IoStatus::kWriteFailed, LastError()};
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// 2. Clock, locales and debug output.
+
+LocalTime WindowsPlatform::LocalClock() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+LocaleId WindowsPlatform::UserDefaultLocale() {
+  return GetUserDefaultLCID();
+}
+
+void WindowsPlatform::SetThreadLocale(LocaleId locale) {
+  ::SetThreadLocale(locale);
+}
+
+LocaleId WindowsPlatform::ThreadLocale() {
+  return GetThreadLocale();
+}
+
+int WindowsPlatform::LocaleInfo(LocaleId locale, int item, char* buffer, int size) {
+  return GetLocaleInfoA(locale, static_cast<LCTYPE>(item), buffer, size);
+}
+
+// A debugger shows the line (and so do DebugView and wine's +debugstr
+// channel); without one nobody sees it and the call costs next to nothing.
+void WindowsPlatform::DebugOutput(const std::string& text) {
+  const std::string line = "TARVELD: " + text + "\n";
+  OutputDebugStringA(line.c_str());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// 3. Native().
+
+Platform& Native() {
+  static WindowsPlatform platform;
+  return platform;
+}
+
+}  // namespace tarveld::platform

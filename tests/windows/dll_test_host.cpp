@@ -1,0 +1,561 @@
+// A stand-in for the game: loads TARVELD.dll from this program's directory by
+// name, as the game does, and calls its entry points the way a 32-bit caller
+// of the cdecl convention does. The report goes to Tarveld.txt beside this
+// program, so the test driver runs a copy of it in a fresh directory.
+//
+//   dll_test_host.exe abi            argument slots, stack, results, report
+//   dll_test_host.exe version        the version resource against the exports
+//   dll_test_host.exe report-is-dir  the report path names a directory
+//   dll_test_host.exe report-locked  another process holds the report
+//   dll_test_host.exe write-limited  the file size limit cuts the rewrite
+//                                    (the driver sets the limit)
+//   dll_test_host.exe bad-picture    the user's short-date picture is invalid
+//   dll_test_host.exe locale LCID    the date-time text under the user locale,
+//                                    which must be LCID (hexadecimal)
+//
+// Every failure inside the plug-in must end in the plug-in: the entry point
+// returns, the report is as it was, and the debug output names the failure.
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "win_check.h"
+
+// Calls `function` the way a cdecl caller does: pushes `count` 32-bit slots,
+// the last first, calls, and leaves the slots for the caller to remove.
+// `popped` gets how many bytes the callee removed itself (0 for cdecl). The
+// result is EAX. EBX, ESI, EDI and EBP are kept across the call, as the
+// convention requires of the callee; the stub relies on EBX for that.
+extern "C" std::uint32_t CallWithSlots(const void* function, const std::uint32_t* slots,
+                                       std::uint32_t count, std::int32_t* popped);
+asm(R"(
+  .text
+  .globl _CallWithSlots
+  .def _CallWithSlots; .scl 2; .type 32; .endef
+_CallWithSlots:
+  pushl %ebp
+  movl %esp, %ebp
+  pushl %ebx
+  pushl %esi
+  pushl %edi
+  movl 12(%ebp), %esi
+  movl 16(%ebp), %ecx
+1:
+  testl %ecx, %ecx
+  jz 2f
+  decl %ecx
+  pushl (%esi,%ecx,4)
+  jmp 1b
+2:
+  movl %esp, %ebx
+  call *8(%ebp)
+  movl %esp, %ecx
+  subl %ebx, %ecx
+  movl 20(%ebp), %edx
+  movl %ecx, (%edx)
+  leal -12(%ebp), %esp
+  popl %edi
+  popl %esi
+  popl %ebx
+  popl %ebp
+  ret
+)");
+
+namespace {
+
+using namespace tarveld::wintest;
+
+constexpr char kDescription[] = "data collection for After Action Reports";
+
+// The host's start-date record: seven 32-bit integers.
+struct StartRecord {
+  std::int32_t year, month, day, hour, minute, second, extra;
+};
+
+std::uint32_t Slot(const void* pointer) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+
+class Plugin {
+ public:
+  Plugin() {
+    module_ = LoadLibraryA((OwnDirectory() + "TARVELD.dll").c_str());
+    if (!CHECK(module_ != nullptr)) {
+      std::printf("  LoadLibraryA: error %lu\n", GetLastError());
+      std::exit(1);
+    }
+  }
+  ~Plugin() { FreeLibrary(module_); }
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  // Calls the export `name` with `slots`; checks that it exists and that it
+  // left the stack to the caller.
+  std::uint32_t Call(const char* name, std::initializer_list<std::uint32_t> slots = {}) {
+    const FARPROC function = GetProcAddress(module_, name);
+    if (!CHECK(function != nullptr)) {
+      std::printf("  no export %s\n", name);
+      return 0;
+    }
+    std::int32_t popped = -1;
+    const std::uint32_t result =
+        CallWithSlots(reinterpret_cast<const void*>(function), slots.begin(),
+                      static_cast<std::uint32_t>(slots.size()), &popped);
+    if (!CHECK(popped == 0)) {
+      std::printf("  %s removed %ld bytes of its arguments\n", name, static_cast<long>(popped));
+    }
+    return result;
+  }
+
+  void ScenLoad(std::uint32_t number_slot, const char* name, const char* series,
+                std::int32_t game_time, const StartRecord& start) {
+    Call("ScenLoad", {0xFFFFFFFFu, number_slot, Slot(name), 0xFFFFFF00u, Slot(series), 0xFEDCBA00u,
+                      static_cast<std::uint32_t>(game_time), 0x77u, Slot(&start)});
+  }
+  void MsgLog(const char* text) { Call("MsgLog", {Slot(text)}); }
+  void GameTime(std::int32_t game_time) {
+    Call("GameTime", {static_cast<std::uint32_t>(game_time), 0x12345678u});
+  }
+
+ private:
+  HMODULE module_ = nullptr;
+};
+
+std::string ReportPath() {
+  return OwnDirectory() + "Tarveld.txt";
+}
+
+// The report after DLLInit wrote "Initial Start", with the date-time text
+// replaced by T.
+std::string WithoutActualDate(std::string report) {
+  const std::string key = "Actual Date";
+  const std::size_t start = report.find(key);
+  if (start == std::string::npos) {
+    return report;
+  }
+  const std::size_t equals = report.find('=', start);
+  const std::size_t end = report.find("\r\n", start);
+  if (equals == std::string::npos || end == std::string::npos || equals > end) {
+    return report;
+  }
+  const std::size_t value = report.find_first_not_of(' ', equals + 1);
+  return report.substr(0, value) + "T" + report.substr(end);
+}
+
+// The names beside this program other than the programs and libraries the
+// driver put there.
+std::string FilesBesideProgram() {
+  std::string names;
+  for (const std::string& name : ListDirectory(OwnDirectory())) {
+    const std::size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    if (_stricmp(extension.c_str(), ".exe") != 0 && _stricmp(extension.c_str(), ".dll") != 0) {
+      names += (names.empty() ? "" : " ") + name;
+    }
+  }
+  return names;
+}
+
+// ---------------------------------------------------------------------------
+// abi: every argument slot is a full 32 bits, with garbage above the narrow
+// arguments; results come back in EAX; the callee leaves the stack alone.
+
+int Abi() {
+  Plugin plugin;
+  CHECK((plugin.Call("DLLVer") & 0xFFFF) == 1);
+  CHECK((plugin.Call("DLLVerInt") & 0xFFFF) == 11);
+  const char* description = reinterpret_cast<const char*>(plugin.Call("DLLDesc"));
+  CHECK(description != nullptr && std::strcmp(description, kDescription) == 0);
+  CHECK(reinterpret_cast<const char*>(plugin.Call("DLLDesc")) == description);
+
+  plugin.Call("DLLInit", {0xDEADBEEFu});
+  CHECK_EQ(WithoutActualDate(ReadWhole(ReportPath())), "[Initial Start]\r\nActual Date = T\r\n");
+
+  const StartRecord start{1942, 6, 4, 4, 30, 0, -7};
+  // 0xABCDFFFF: the low 16 bits are all ones, so no scenario number.
+  plugin.ScenLoad(0xABCDFFFFu, "Patrol", "Convoy", 100000, start);
+  // 0x00010002: scenario number 2 with a one above it.
+  plugin.ScenLoad(0x00010002u, "Patrol", "Convoy", 100000, start);
+  // 0x12348000: -32768, the lowest 16-bit number.
+  plugin.ScenLoad(0x12348000u, nullptr, "Convoy", 100000, start);
+  plugin.GameTime(100123);
+  plugin.MsgLog("Contact");
+  CHECK_EQ(WithoutActualDate(ReadWhole(ReportPath())),
+           "[Initial Start]\r\n"
+           "Actual Date=T\r\n"
+           "\r\n"
+           "[Session Start]\r\n"
+           "Game Date=1942-06-04 04:30:00\r\n"
+           "Game Time=100000\r\n"
+           "Scenario=Patrol\r\n"
+           "Game Date=1942-06-04 04:30:00\r\n"
+           "Game Time=100000\r\n"
+           "Scenario=Convoy/Scen#3\r\n"
+           "Game Date=1942-06-04 04:30:00\r\n"
+           "Game Time=100000\r\n"
+           "Scenario=Convoy/Scen#-32767\r\n"
+           "\r\n"
+           "[log]\r\n"
+           "100123=Contact\r\n");
+
+  // The event entry points leave the report as it was; their texts reach the
+  // journal. The time factor is a whole 32-bit number, the unit number only
+  // the low 8 bits of its slot.
+  const std::string before = ReadWhole(ReportPath());
+  plugin.Call("TimeFactor", {0xFFFFFFFDu});
+  plugin.Call("UnitSink", {0x12345603u, Slot("TF-2")});
+  plugin.Call("UnitSink", {0xFFFFFF00u, Slot(nullptr)});
+  plugin.Call("DLLFree");
+  CHECK(ReadWhole(ReportPath()) == before);
+  const std::string journal = ReadWhole(OwnDirectory() + "Tarveld.log");
+  for (const char* text :
+       {"00100123: TimeFactor=-3\r\n", "00100123: GroupID=TF-2, UnitID=03, Sinking\r\n",
+        "00100123: GroupID=, UnitID=00, Sinking\r\n"}) {
+    if (!CHECK(journal.find(text) != std::string::npos)) {
+      std::printf("  no \"%s\" in the journal:\n%s", text, journal.c_str());
+    }
+  }
+  CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
+  return Finish("abi");
+}
+
+// ---------------------------------------------------------------------------
+// version: the file's version resource says what the exports say.
+
+std::string VersionString(const std::string& block, const char* name) {
+  char* text = nullptr;
+  UINT length = 0;
+  const std::string query = "\\StringFileInfo\\040904E4\\" + std::string(name);
+  if (!VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length) ||
+      text == nullptr) {
+    return "(missing " + std::string(name) + ")";
+  }
+  return std::string(text, length > 0 ? length - 1 : 0);
+}
+
+int Version() {
+  const std::string file = OwnDirectory() + "TARVELD.dll";
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(file.c_str(), &ignored);
+  if (!CHECK(size > 0)) {
+    return Finish("version");
+  }
+  std::string block(size, '\0');
+  CHECK(GetFileVersionInfoA(file.c_str(), 0, size, block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  CHECK(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+
+  Plugin plugin;
+  const std::uint32_t major = plugin.Call("DLLVer") & 0xFFFF;
+  const std::uint32_t minor = plugin.Call("DLLVerInt") & 0xFFFF;
+  const char* description = reinterpret_cast<const char*>(plugin.Call("DLLDesc"));
+  if (CHECK(fixed != nullptr)) {
+    CHECK(fixed->dwFileVersionMS == ((major << 16) | minor));
+    CHECK(fixed->dwProductVersionMS == ((major << 16) | minor));
+    CHECK(fixed->dwFileType == VFT_DLL);
+  }
+  CHECK_EQ(VersionString(block, "FileDescription"), std::string(description));
+  CHECK_EQ(VersionString(block, "ProductName"), "TARVELD");
+  const std::string dotted = std::to_string(major) + "." + std::to_string(minor);
+  CHECK_EQ(VersionString(block, "FileVersion"), dotted);
+  CHECK_EQ(VersionString(block, "ProductVersion"), dotted);
+  CHECK_EQ(VersionString(block, "OriginalFilename"), "TARVELD.dll");
+  return Finish("version");
+}
+
+// ---------------------------------------------------------------------------
+// report-is-dir: a directory named Tarveld.txt counts as no report, and every
+// write to it fails with EFCreateError inside the plug-in.
+
+int ReportIsDirectory() {
+  CreateDirectoryA(ReportPath().c_str(), nullptr);
+  DebugCatcher debug;
+  Plugin plugin;
+  const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
+
+  plugin.Call("DLLInit", {0});
+  CHECK(debug.Took("DLLInit: EFCreateError: Unable to create file \"" + ReportPath() + "\""));
+  plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+  CHECK(debug.Took("ScenLoad: EFCreateError"));
+  plugin.MsgLog("Contact");
+  CHECK(debug.Took("MsgLog: EFCreateError"));
+  CHECK(IsDirectory(ReportPath()));
+  CHECK_EQ(JoinNames(ListDirectory(ReportPath() + "\\")), "");
+  CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
+  return Finish("report-is-dir");
+}
+
+// ---------------------------------------------------------------------------
+// report-locked: another process opens the report with no sharing
+// (hold_file.exe) while the plug-in reads and writes it.
+
+class Holder {
+ public:
+  explicit Holder(const std::string& path) {
+    const std::string tag = std::to_string(GetCurrentProcessId());
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, ("tarveld-ready-" + tag).c_str());
+    release_ = CreateEventA(nullptr, TRUE, FALSE, ("tarveld-release-" + tag).c_str());
+    std::string command = "\"" + OwnDirectory() + "hold_file.exe\" \"" + path +
+                          "\" tarveld-ready-" + tag + " tarveld-release-" + tag;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CHECK(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &process))) {
+      return;
+    }
+    CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    HANDLE either[] = {ready_, process_};
+    held_ = WaitForMultipleObjects(2, either, FALSE, 120000) == WAIT_OBJECT_0;
+    CHECK(held_);
+  }
+  ~Holder() { Release(); }
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+
+  bool held() const { return held_; }
+
+  void Release() {
+    if (process_ != nullptr) {
+      SetEvent(release_);
+      WaitForSingleObject(process_, 120000);
+      CloseHandle(process_);
+      process_ = nullptr;
+    }
+    held_ = false;
+  }
+
+ private:
+  HANDLE ready_ = nullptr;
+  HANDLE release_ = nullptr;
+  HANDLE process_ = nullptr;
+  bool held_ = false;
+};
+
+int ReportLocked() {
+  DebugCatcher debug;
+  Plugin plugin;
+  const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
+  plugin.Call("DLLInit", {0});
+  plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+  plugin.MsgLog("Convoy formed up");
+  CHECK(debug.TookNothing());
+  const std::string before = ReadWhole(ReportPath());
+
+  Holder holder(ReportPath());
+  if (!holder.held()) {
+    return Finish("report-locked");
+  }
+  std::string ignored;
+  CHECK(!ReadWhole(ReportPath(), ignored));  // the lock is real
+
+  plugin.GameTime(100060);
+  plugin.MsgLog("Aircraft reported");
+  CHECK(debug.Took("MsgLog: EFCreateError: Unable to create file \"" + ReportPath() + "\""));
+  plugin.ScenLoad(3, nullptr, "Convoy", 100060, start);
+  CHECK(debug.Took("ScenLoad: EFOpenError: Unable to open file \"" + ReportPath() + "\""));
+  plugin.Call("DLLInit", {0});  // the report exists: nothing to do
+  CHECK(debug.TookNothing());
+  holder.Release();
+
+  CHECK(ReadWhole(ReportPath()) == before);
+  CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
+
+  // The store of the first scenario kept the refused message and writes it
+  // with the next one.
+  plugin.MsgLog("Escorts turn");
+  CHECK(debug.TookNothing());
+  CHECK_EQ(WithoutActualDate(ReadWhole(ReportPath())),
+           "[Initial Start]\r\n"
+           "Actual Date=T\r\n"
+           "\r\n"
+           "[Session Start]\r\n"
+           "Game Date=1942-06-04 04:30:00\r\n"
+           "Game Time=100000\r\n"
+           "Scenario=Convoy/Scen#3\r\n"
+           "\r\n"
+           "[log]\r\n"
+           "100000=Convoy formed up\r\n"
+           "100060=Escorts turn\r\n");
+  return Finish("report-locked");
+}
+
+// ---------------------------------------------------------------------------
+// write-limited: the driver limits the size of files this process may write
+// (ulimit -f) below the size of one rewrite, so the write stops part way.
+
+int WriteLimited() {
+  DebugCatcher debug;
+  Plugin plugin;
+  const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
+  plugin.Call("DLLInit", {0});
+  plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+  CHECK(debug.TookNothing());
+  const std::string before = ReadWhole(ReportPath());
+
+  const std::string long_message(64 * 1024, 'M');
+  plugin.MsgLog(long_message.c_str());
+  CHECK(debug.Took("MsgLog: EWriteError: Stream write error"));
+  CHECK(ReadWhole(ReportPath()) == before);
+  CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
+
+  plugin.GameTime(100060);
+  plugin.MsgLog("short");  // the long message is still in the store's model
+  CHECK(debug.Took("MsgLog: EWriteError: Stream write error"));
+  CHECK(ReadWhole(ReportPath()) == before);
+  return Finish("write-limited");
+}
+
+// ---------------------------------------------------------------------------
+// bad-picture: a short-date picture with an "a" that begins no AM/PM element
+// makes the date-time text fail; DLLInit ends there, before any write.
+
+int BadPicture() {
+  char saved[256] = "";
+  GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, saved, sizeof saved);
+  if (!CHECK(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, "d/M/yyyy a"))) {
+    return Finish("bad-picture");
+  }
+  {
+    DebugCatcher debug;
+    Plugin plugin;  // reads the regional settings as it loads
+    plugin.Call("DLLInit", {0});
+    CHECK(debug.Took("DLLInit: EConvertError: Illegal character in format string"));
+    CHECK_EQ(FilesBesideProgram(), "");
+  }
+  SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, saved);
+  return Finish("bad-picture");
+}
+
+// ---------------------------------------------------------------------------
+// locale: "Actual Date" follows the user's regional settings as this process
+// sees them: the short-date picture, the date and time separators and the
+// hour's leading zero.
+
+std::string LocaleText(LCID locale, LCTYPE item) {
+  char buffer[256] = "";
+  const int n = GetLocaleInfoA(locale, item, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, n - 1) : std::string();
+}
+
+std::string Digits(int value, int width) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*d", width, value);
+  return text;
+}
+
+// The date-time text of `time` under a short-date picture made of d, M and y
+// runs of one or two letters (four for y), quoted text, "/" for the date
+// separator and other literal characters. `supported` turns false for any
+// other picture.
+std::string ExpectedText(const std::string& picture, char date_separator, char time_separator,
+                         bool hour_zero, const SYSTEMTIME& time, bool& supported) {
+  std::string text;
+  for (std::size_t i = 0; i < picture.size();) {
+    const char c = picture[i];
+    if (c == '\'' || c == '"') {
+      const std::size_t close = picture.find(c, i + 1);
+      text += picture.substr(i + 1, close == std::string::npos ? std::string::npos : close - i - 1);
+      i = close == std::string::npos ? picture.size() : close + 1;
+      continue;
+    }
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::size_t run = 1;
+    while (i + run < picture.size() &&
+           std::tolower(static_cast<unsigned char>(picture[i + run])) == letter) {
+      ++run;
+    }
+    if (letter == 'd' && run <= 2) {
+      text += Digits(time.wDay, static_cast<int>(run));
+    } else if (letter == 'm' && run <= 2) {
+      text += Digits(time.wMonth, static_cast<int>(run));
+    } else if (letter == 'y' && run <= 2) {
+      text += Digits(time.wYear % 100, 2);
+    } else if (letter == 'y' && run == 4) {
+      text += Digits(time.wYear, 4);
+    } else if (std::isalpha(static_cast<unsigned char>(c))) {
+      supported = false;
+      return text;
+    } else {
+      run = 1;
+      text += c == '/' ? date_separator : c;
+    }
+    i += run;
+  }
+  if (time.wHour != 0 || time.wMinute != 0 || time.wSecond != 0) {
+    text += ' ' + Digits(time.wHour, hour_zero ? 2 : 1) + time_separator + Digits(time.wMinute, 2) +
+            time_separator + Digits(time.wSecond, 2);
+  }
+  return text;
+}
+
+int Locale(const char* expected_locale) {
+  const LCID expected = static_cast<LCID>(std::strtoul(expected_locale, nullptr, 16));
+  CHECK(GetUserDefaultLCID() == expected);
+
+  Plugin plugin;  // sets this thread's locale to the user's as it loads
+  const LCID locale = GetThreadLocale();
+  CHECK(locale == expected);
+  const std::string picture = LocaleText(locale, LOCALE_SSHORTDATE);
+  const std::string date_separator = LocaleText(locale, LOCALE_SDATE);
+  const std::string time_separator = LocaleText(locale, LOCALE_STIME);
+  const std::string hour_zero = LocaleText(locale, LOCALE_ITLZERO);
+  std::printf(
+      "locale %04lx: short date \"%s\", date separator \"%s\", time separator \"%s\", "
+      "hour leading zero %s\n",
+      locale, picture.c_str(), date_separator.c_str(), time_separator.c_str(), hour_zero.c_str());
+  CHECK(date_separator.size() == 1 && time_separator.size() == 1);
+
+  SYSTEMTIME before;
+  GetLocalTime(&before);
+  plugin.Call("DLLInit", {0});
+  SYSTEMTIME after;
+  GetLocalTime(&after);
+  const std::string report = ReadWhole(ReportPath());
+  std::printf("report: %s", report.c_str());
+
+  bool supported = true;
+  std::string candidates[2];
+  const SYSTEMTIME* times[2] = {&before, &after};
+  for (int i = 0; i < 2; ++i) {
+    candidates[i] = "[Initial Start]\r\nActual Date = " +
+                    ExpectedText(picture, date_separator[0], time_separator[0], hour_zero == "1",
+                                 *times[i], supported) +
+                    "\r\n";
+  }
+  if (!CHECK(supported)) {
+    std::printf("  the check does not know this picture\n");
+  }
+  if (report != candidates[1]) {
+    CHECK_EQ(report, candidates[0]);
+  }
+  return Finish("locale");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc >= 2 ? argv[1] : "";
+  if (mode == "abi")
+    return Abi();
+  if (mode == "version")
+    return Version();
+  if (mode == "report-is-dir")
+    return ReportIsDirectory();
+  if (mode == "report-locked")
+    return ReportLocked();
+  if (mode == "write-limited")
+    return WriteLimited();
+  if (mode == "bad-picture")
+    return BadPicture();
+  if (mode == "locale" && argc == 3)
+    return Locale(argv[2]);
+  std::printf(
+      "usage: dll_test_host.exe abi|version|report-is-dir|report-locked|write-limited|"
+      "bad-picture|locale LCID\n");
+  return 2;
+}
