@@ -207,7 +207,7 @@ class TrialDir {
     fs::create_directories(dir_);
     fs::copy_file(TARVELD_REPLAY, dir_ / "tarveld-replay");
     fs::copy_file(TARVELD_PLUGIN, dir_ / fs::path(TARVELD_PLUGIN).filename());
-    WriteFileBytes(dir_ / "session.txt", script);
+    WriteBytes(dir_ / "session.txt", script);
   }
 
   const fs::path& path() const { return dir_; }
@@ -215,7 +215,7 @@ class TrialDir {
 
   // Puts the pre-built report in place and starts the host on `script`.
   pid_t Start(const std::string& script_name = "session.txt") {
-    WriteFileBytes(Report(), initial_);
+    WriteBytes(Report(), initial_);
     std::error_code ignored;
     fs::remove(dir_ / "Tarveld.log", ignored);
     const std::string program = (dir_ / "tarveld-replay").string();
@@ -234,7 +234,7 @@ class TrialDir {
     return child;
   }
 
-  std::string HostErrors() const { return ReadFileBytes(dir_ / ".host-stderr"); }
+  std::string HostErrors() const { return ReadBytes(dir_ / ".host-stderr"); }
 
   // Everything in the directory that a run of the host left besides the
   // report, its journal and the files put there for it.
@@ -284,11 +284,11 @@ TEST(CrashTest, KilledHostLeavesAWholeReportOfSomePrefixOfTheSession) {
   std::printf("crash test: seed %llu (TARVELD_CRASH_SEED to repeat)\n", seed);
   std::mt19937_64 random(seed);
 
-  ScratchDir scratch;
+  TempDir scratch;
   const bool have_shm = access("/dev/shm", W_OK) == 0;
   fs::path fast_base = scratch.path();
   if (have_shm) {
-    // ScratchDir places itself in the temp directory; this one goes to
+    // TempDir places itself in the temp directory; this one goes to
     // /dev/shm and is removed with it.
     fast_base = fs::path("/dev/shm") / scratch.path().filename();
     fs::create_directories(fast_base);
@@ -307,7 +307,7 @@ TEST(CrashTest, KilledHostLeavesAWholeReportOfSomePrefixOfTheSession) {
   const fs::path prepare = fast_base / "prepare";
   fs::create_directories(prepare);
   ReplayHere(prepare, HistoryScript());
-  const std::string initial = ReadFileBytes(prepare / "Tarveld.txt");
+  const std::string initial = ReadBytes(prepare / "Tarveld.txt");
   ASSERT_GT(initial.size(), 40000u);
   const RecordingPlatform session = ReplayHere(prepare, SessionScript());
   ASSERT_GT(session.states.size(), 2000u);
@@ -322,7 +322,7 @@ TEST(CrashTest, KilledHostLeavesAWholeReportOfSomePrefixOfTheSession) {
       "rewrites, up to %zu bytes\n",
       initial.size(), session.states.size(), final_report.size());
 
-  WriteFileBytes(prepare / "Tarveld.txt", initial);
+  WriteBytes(prepare / "Tarveld.txt", initial);
   const std::string later_expected = ReplayHere(prepare, LaterRunScript()).last;
 
   std::vector<Place> places;
@@ -337,7 +337,7 @@ TEST(CrashTest, KilledHostLeavesAWholeReportOfSomePrefixOfTheSession) {
   long completed = 0;
   for (Place& place : places) {
     TrialDir dir(place.base, SessionScript(), initial);
-    WriteFileBytes(dir.path() / "later.txt", LaterRunScript());
+    WriteBytes(dir.path() / "later.txt", LaterRunScript());
 
     if (place.max_delay.count() == 0) {
       // Time two whole runs (the first one also loads the programs into
@@ -350,7 +350,7 @@ TEST(CrashTest, KilledHostLeavesAWholeReportOfSomePrefixOfTheSession) {
         fastest = std::min(
             fastest, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin));
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        EXPECT_EQ(ReadFileBytes(dir.Report()), final_report);
+        EXPECT_EQ(ReadBytes(dir.Report()), final_report);
         EXPECT_EQ(dir.HostErrors(), "");
       }
       place.max_delay =
@@ -379,7 +379,7 @@ TEST(CrashTest, KilledHostLeavesAWholeReportOfSomePrefixOfTheSession) {
 
       ASSERT_TRUE(fs::is_regular_file(dir.Report()))
           << place.name << ", trial " << trial << ": the report is gone";
-      const std::string report = ReadFileBytes(dir.Report());
+      const std::string report = ReadBytes(dir.Report());
       const Fingerprint print = FingerprintOf(report);
       std::optional<std::size_t> state;
       if (const auto found = index.find(print.fnv); found != index.end()) {
@@ -390,7 +390,7 @@ TEST(CrashTest, KilledHostLeavesAWholeReportOfSomePrefixOfTheSession) {
       }
       if (!state) {
         const fs::path kept = scratch.path() / "unknown-report.txt";
-        WriteFileBytes(kept, report);
+        WriteBytes(kept, report);
         FAIL() << place.name << ", trial " << trial << " (killed after " << wait_us
                << " us): a report of " << report.size()
                << " bytes that no write of the session made";
@@ -416,7 +416,7 @@ TEST(CrashTest, KilledHostLeavesAWholeReportOfSomePrefixOfTheSession) {
     // and writes exactly what it would write without them.
     const int status = Wait(dir.Start("later.txt"));
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(ReadFileBytes(dir.Report()), later_expected);
+    EXPECT_EQ(ReadBytes(dir.Report()), later_expected);
     EXPECT_EQ(dir.Leftovers(), leftovers);
   }
   std::printf("crash test: %ld hosts killed mid-session, %ld finished before the kill\n", killed,

@@ -57,7 +57,7 @@ std::string FirstPlayReport(const std::string& t) {
 class HostE2E : public ::testing::Test {
  protected:
   HostRun Replay(const std::string& script, std::vector<std::string> extra = {}) {
-    WriteFileBytes(scratch_.path() / "s.session", script);
+    WriteBytes(scratch_.path() / "s.session", script);
     std::vector<std::string> arguments = {"--dir", OutDir().string()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     arguments.push_back("s.session");
@@ -70,7 +70,7 @@ class HostE2E : public ::testing::Test {
   }
   fs::path OutDir() const { return scratch_.path() / "out"; }
   fs::path ReportPath() const { return OutDir() / "Tarveld.txt"; }
-  std::string Report() const { return ReadFileBytes(ReportPath()); }
+  std::string Report() const { return ReadBytes(ReportPath()); }
   std::string ReportLine() const {
     return "report: " + (fs::canonical(OutDir()) / "Tarveld.txt").string() + "\n";
   }
@@ -79,7 +79,7 @@ class HostE2E : public ::testing::Test {
            (present ? "\n" : " (none)\n");
   }
 
-  ScratchDir scratch_;
+  TempDir scratch_;
 };
 
 // The "Actual Date" text of `report`, checked to be the local date-time
@@ -177,7 +177,7 @@ TEST_F(HostE2E, PrintReportShowsTheReportsAndTheJournalsBytes) {
   const HostRun run = Replay(kFirstPlay, {"--print-report"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
-            ReportLine() + Report() + JournalLine() + ReadFileBytes(OutDir() / "Tarveld.log"));
+            ReportLine() + Report() + JournalLine() + ReadBytes(OutDir() / "Tarveld.log"));
 }
 
 TEST_F(HostE2E, ScriptErrorsAreReportedAndNothingIsWritten) {

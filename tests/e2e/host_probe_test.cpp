@@ -19,7 +19,7 @@ class HostProbe : public ::testing::Test {
   // Writes `script` and replays it with `extra` options into scratch/out.
   HostRun Replay(const std::string& script, std::vector<std::string> extra = {},
                  const std::string& plugin = TARVELD_PROBE) {
-    WriteFileBytes(scratch_.path() / "s.session", script);
+    WriteBytes(scratch_.path() / "s.session", script);
     std::vector<std::string> arguments = {"--plugin", plugin, "--dir", OutDir().string()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     arguments.push_back("s.session");
@@ -34,7 +34,7 @@ class HostProbe : public ::testing::Test {
            "journal: " + (dir / "Tarveld.log").string() + " (none)\n";
   }
 
-  ScratchDir scratch_;
+  TempDir scratch_;
 };
 
 TEST_F(HostProbe, PassesRawSlotsTextsAndTheLiveRecord) {
@@ -150,7 +150,7 @@ TEST_F(HostProbe, CommandLineMistakesAreUsageErrors) {
       {{"missing.session"}, "tarveld-replay: cannot read missing.session"},
       {{"."}, "tarveld-replay: cannot read ."},
   };
-  WriteFileBytes(scratch_.path() / "s.session", "DLLVer\n");
+  WriteBytes(scratch_.path() / "s.session", "DLLVer\n");
   for (const auto& c : kCases) {
     const HostRun run = RunProgram(TARVELD_REPLAY, c.arguments, scratch_.path());
     EXPECT_EQ(run.status, 2) << c.first_line;

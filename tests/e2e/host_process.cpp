@@ -6,31 +6,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <stdexcept>
 
 namespace tarveld::testing {
-
-ScratchDir::ScratchDir() {
-  std::random_device seed;
-  std::mt19937_64 random(seed());
-  const auto base = std::filesystem::temp_directory_path();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    auto candidate = base / ("tarveld-e2e-" + std::to_string(random()));
-    if (std::filesystem::create_directory(candidate)) {
-      path_ = candidate;
-      return;
-    }
-  }
-  throw std::runtime_error("cannot create a scratch directory");
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 HostRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::filesystem::path& workdir) {
@@ -62,23 +40,11 @@ HostRun RunProgram(const std::string& program, const std::vector<std::string>& a
   }
   HostRun run;
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  run.out = ReadFileBytes(out_path);
-  run.err = ReadFileBytes(err_path);
+  run.out = ReadBytes(out_path);
+  run.err = ReadBytes(err_path);
   std::filesystem::remove(out_path);
   std::filesystem::remove(err_path);
   return run;
-}
-
-std::string ReadFileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace tarveld::testing

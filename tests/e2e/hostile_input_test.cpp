@@ -221,7 +221,7 @@ const std::vector<std::string>& HostileTexts() {
 class HostileInput : public ::testing::Test {
  protected:
   HostRun Run(const std::string& script) {
-    WriteFileBytes(scratch_.path() / "s.session", script);
+    WriteBytes(scratch_.path() / "s.session", script);
     return RunProgram(TARVELD_REPLAY, {"--dir", OutDir().string(), "s.session"}, scratch_.path());
   }
   fs::path OutDir() const { return scratch_.path() / "out"; }
@@ -244,7 +244,7 @@ class HostileInput : public ::testing::Test {
     }
   }
 
-  ScratchDir scratch_;
+  TempDir scratch_;
 };
 
 TEST_F(HostileInput, ReportKeepsItsStructureAndEveryEntryOverThreeRuns) {

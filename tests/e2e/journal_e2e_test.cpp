@@ -217,7 +217,7 @@ std::vector<std::string> ExpectedJournal(const std::string& script_text) {
 }
 
 std::vector<std::string> ExpectedJournalOf(const fs::path& script) {
-  return ExpectedJournal(ReadFileBytes(script));
+  return ExpectedJournal(ReadBytes(script));
 }
 
 // ---------------------------------------------------------------------------
@@ -231,7 +231,7 @@ TEST(JournalE2E, FirstPlayExample) {
   EXPECT_NE(run.out.find("\njournal: " + (fs::canonical(out) / "Tarveld.log").string() + "\n"),
             std::string::npos)
       << run.out;
-  EXPECT_EQ(ReadFileBytes(out / "Tarveld.log"),
+  EXPECT_EQ(ReadBytes(out / "Tarveld.log"),
             "1942-06-04 04:30:00 | 00100000 | SCENARIO   | Start=1942-06-04 04:30:00, "
             "Scenario=Convoy/Scen#3\r\n"
             "1942-06-04 04:30:00 | 00100000 | MESSAGE    | Convoy PQ-7 formed up: 14 merchants, "
@@ -261,13 +261,13 @@ TEST(JournalE2E, EveryExampleJournalsEveryEvent) {
     const fs::path fresh = scratch.path() / entry.path().stem();
     ASSERT_EQ(Replay(fresh, entry.path()).status, 0);
     std::string tail;
-    EXPECT_EQ(WholeLines(ReadFileBytes(fresh / "Tarveld.log"), &tail), expected);
+    EXPECT_EQ(WholeLines(ReadBytes(fresh / "Tarveld.log"), &tail), expected);
     EXPECT_EQ(tail, "");
 
     ASSERT_EQ(Replay(scratch.path() / "shared", entry.path()).status, 0);
     all.insert(all.end(), expected.begin(), expected.end());
   }
-  EXPECT_EQ(WholeLines(ReadFileBytes(scratch.path() / "shared" / "Tarveld.log")), all);
+  EXPECT_EQ(WholeLines(ReadBytes(scratch.path() / "shared" / "Tarveld.log")), all);
 }
 
 // The report is the same byte for byte whether or not the journal can be
@@ -282,14 +282,14 @@ TEST(JournalE2E, ReportAndJournalFailIndependently) {
   const HostRun normal = Replay(both, script);
   ASSERT_EQ(normal.status, 0) << normal.err;
   EXPECT_EQ(normal.err, "");
-  EXPECT_EQ(WholeLines(ReadFileBytes(both / "Tarveld.log")), expected);
+  EXPECT_EQ(WholeLines(ReadBytes(both / "Tarveld.log")), expected);
 
   const fs::path no_journal = scratch.path() / "no-journal";
   fs::create_directories(no_journal / "Tarveld.log");
   const HostRun without = Replay(no_journal, script);
   EXPECT_EQ(without.status, 0);
-  EXPECT_EQ(WithoutActualDate(ReadFileBytes(no_journal / "Tarveld.txt")),
-            WithoutActualDate(ReadFileBytes(both / "Tarveld.txt")));
+  EXPECT_EQ(WithoutActualDate(ReadBytes(no_journal / "Tarveld.txt")),
+            WithoutActualDate(ReadBytes(both / "Tarveld.txt")));
   // One failure named per event, and nothing else.
   const std::vector<std::string> failures = [&] {
     std::vector<std::string> lines;
@@ -306,7 +306,7 @@ TEST(JournalE2E, ReportAndJournalFailIndependently) {
   const fs::path no_report = scratch.path() / "no-report";
   fs::create_directories(no_report / "Tarveld.txt");
   EXPECT_EQ(Replay(no_report, script).status, 0);
-  EXPECT_EQ(ReadFileBytes(no_report / "Tarveld.log"), ReadFileBytes(both / "Tarveld.log"));
+  EXPECT_EQ(ReadBytes(no_report / "Tarveld.log"), ReadBytes(both / "Tarveld.log"));
 }
 
 // ---------------------------------------------------------------------------
@@ -336,13 +336,13 @@ TEST(JournalE2E, CrashesCostAtMostTheLastLine) {
   FastScratch scratch;
   const fs::path script = Example("long-engagement.session");
   const fs::path after_script = scratch.path() / "after.session";
-  WriteFileBytes(after_script, "GameTime 100001 0\nMsgLog \"after the crash\"\n");
+  WriteBytes(after_script, "GameTime 100001 0\nMsgLog \"after the crash\"\n");
   const std::string after_line = "no start date       | 00100001 | MESSAGE    | after the crash";
 
   // How long the host takes to start and to stop with nothing to do, and
   // with the whole session.
   const fs::path empty_script = scratch.path() / "empty.session";
-  WriteFileBytes(empty_script, "DLLVer\n");
+  WriteBytes(empty_script, "DLLVer\n");
   auto started = Clock::now();
   ASSERT_EQ(Replay(scratch.path() / "empty", empty_script).status, 0);
   const auto empty_run = Clock::now() - started;
@@ -354,7 +354,7 @@ TEST(JournalE2E, CrashesCostAtMostTheLastLine) {
     full_run = std::min(full_run, Clock::now() - started);
   }
   const std::vector<std::string> full =
-      WholeLines(ReadFileBytes(scratch.path() / "full" / "Tarveld.log"));
+      WholeLines(ReadBytes(scratch.path() / "full" / "Tarveld.log"));
   ASSERT_GT(full.size(), 500u);
 
   // Kill moments spread from the host's start-up over the whole session,
@@ -384,7 +384,7 @@ TEST(JournalE2E, CrashesCostAtMostTheLastLine) {
     // Every other trial also tears the last line, as a power loss in the
     // middle of its write could; SIGKILL alone never splits one.
     if (trial % 2 == 1 && fs::exists(dir / "Tarveld.log")) {
-      const std::string bytes = ReadFileBytes(dir / "Tarveld.log");
+      const std::string bytes = ReadBytes(dir / "Tarveld.log");
       if (bytes.size() > 2) {
         const std::size_t line_start = bytes.rfind("\r\n", bytes.size() - 3);
         const std::size_t keep = line_start == std::string::npos ? 0 : line_start + 2;
@@ -392,7 +392,7 @@ TEST(JournalE2E, CrashesCostAtMostTheLastLine) {
         fs::resize_file(dir / "Tarveld.log", cut(random));
       }
     }
-    const std::string left = ReadFileBytes(dir / "Tarveld.log");
+    const std::string left = ReadBytes(dir / "Tarveld.log");
     std::string tail;
     const std::vector<std::string> lines = WholeLines(left, &tail);
     ASSERT_LE(lines.size(), full.size());
@@ -409,7 +409,7 @@ TEST(JournalE2E, CrashesCostAtMostTheLastLine) {
     fs::create_directories(dir);
     ASSERT_EQ(Replay(dir, after_script).status, 0);
     const std::string joint = tail.empty() ? "" : tail.ends_with("\r") ? "\n" : "\r\n";
-    EXPECT_EQ(ReadFileBytes(dir / "Tarveld.log"), left + joint + after_line + "\r\n");
+    EXPECT_EQ(ReadBytes(dir / "Tarveld.log"), left + joint + after_line + "\r\n");
   }
   std::printf("%d trials: %d killed mid-session, %d ended in a cut line\n", kTrials, mid_session,
               partial);
