@@ -47,17 +47,17 @@ TIniFileSectionList Parse(const std::string& text) {
   return ParseLines(lines);
 }
 
-struct SectionSpec {
+struct SectionShape {
   std::string name;
   std::vector<std::pair<std::string, std::string>> keys;
 };
 
-TIniFileSectionList Model(const std::vector<SectionSpec>& specs) {
+TIniFileSectionList Model(const std::vector<SectionShape>& shapes) {
   TIniFileSectionList sections;
-  for (const SectionSpec& spec : specs) {
+  for (const SectionShape& shape : shapes) {
     auto section = std::make_unique<TIniFileSection>();
-    section->Name = spec.name;
-    for (const auto& [name, value] : spec.keys) {
+    section->Name = shape.name;
+    for (const auto& [name, value] : shape.keys) {
       section->Keys.push_back(std::make_unique<TIniFileKey>(TIniFileKey{name, value}));
     }
     sections.push_back(std::move(section));
@@ -185,7 +185,7 @@ TEST(IniTextTest, ParseLines) {
 
 TEST(IniTextTest, BuildLinesAndFileText) {
   struct Case {
-    std::vector<SectionSpec> model;
+    std::vector<SectionShape> model;
     std::string text;
   };
   const std::vector<Case> cases = {
@@ -204,7 +204,7 @@ TEST(IniTextTest, BuildLinesAndFileText) {
 }
 
 TEST(IniTextTest, BuildFileTextIsFileTextWithEveryLinePlaced) {
-  const std::vector<std::vector<SectionSpec>> models = {
+  const std::vector<std::vector<SectionShape>> models = {
       {},
       {{"a", {}}},
       {{";c", {{"x", "1"}, {";n", ""}}}, {"a", {{"k", "v"}, {"", "w"}}}, {"b", {}}},
@@ -285,7 +285,7 @@ TEST(IniTextTest, RebuiltKeyIsWhatTheWrittenLineReadsBackAs) {
 
 TEST(IniTextTest, IsSettledWhenTheRebuildGivesTheModelBack) {
   struct Case {
-    std::vector<SectionSpec> model;
+    std::vector<SectionShape> model;
     bool settled;
   };
   const std::vector<Case> cases = {
