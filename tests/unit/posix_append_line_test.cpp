@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/posix_syscalls.h"
 #include "support/fake_platform.h"
+#include "support/posix_syscall_guard.h"
 
 namespace tarveld::testing {
 namespace {
@@ -24,14 +25,6 @@ using platform::IoStatus;
 using platform::Native;
 using platform::PosixSyscalls;
 using platform::Syscalls;
-
-int OpenDescriptors() {
-  return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
-}
-
-struct RealSyscallsAfter {
-  ~RealSyscallsAfter() { Syscalls() = PosixSyscalls{}; }
-};
 
 TEST(PosixAppendLine, CreatesTheFileAndAppendsWholeLines) {
   TempDir dir;

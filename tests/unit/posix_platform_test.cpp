@@ -25,6 +25,7 @@
 #include "platform/posix_locale.h"
 #include "platform/posix_syscalls.h"
 #include "support/fake_platform.h"
+#include "support/posix_syscall_guard.h"
 
 namespace tarveld::testing {
 namespace {
@@ -44,15 +45,6 @@ std::vector<std::string> Listing(const TempDir& dir) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-int OpenDescriptors() {
-  return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
-}
-
-// Puts the real system calls back however the test ends.
-struct RealSyscallsAfter {
-  ~RealSyscallsAfter() { Syscalls() = PosixSyscalls{}; }
-};
 
 // ---------------------------------------------------------------------------
 // Files
