@@ -127,21 +127,24 @@ TEST(ReadScript, RecordsAreDefinedThenChangedInScriptOrder) {
       "record other = 12345-1-2 3:4:5 extra 0xFFFFFFFF\n"
       "set start.Hour = -3\n"
       "set start = 1943-01-10 12:00:00\n"
-      "set start = 1944-02-11 13:01:02 extra 9\n");
+      "set start = 1944-02-11 13:01:02 extra 9\n"
+      "set other = 2147483647-2147483647-2147483647 2147483647:2147483647:2147483647\n");
   ASSERT_TRUE(result.ok()) << FormatError("t", result.errors[0]);
   ASSERT_EQ(result.script.records, (std::vector<std::string>{"start", "other"}));
   using Fields = std::array<std::optional<std::int32_t>, kRecordFieldCount>;
   const std::nullopt_t none = std::nullopt;
+  const std::int32_t kMax = 2147483647;
   const Fields kExpected[] = {
       {1942, 6, 4, 4, 30, 0, 0},                 // a new record's Extra is 0
       {12345, 1, 2, 3, 4, 5, -1},                // widths are free; Extra is a raw slot
       {none, none, none, -3, none, none, none},  // one field, any 32-bit value
       {1943, 1, 10, 12, 0, 0, none},             // a date without extra keeps Extra
       {1944, 2, 11, 13, 1, 2, 9},
+      {kMax, kMax, kMax, kMax, kMax, kMax, none},  // every part at the top of 32 bits
   };
-  const int kRecord[] = {0, 1, 0, 0, 0};
-  ASSERT_EQ(result.script.steps.size(), 5u);
-  for (int i = 0; i < 5; ++i) {
+  const int kRecord[] = {0, 1, 0, 0, 0, 1};
+  ASSERT_EQ(result.script.steps.size(), 6u);
+  for (int i = 0; i < 6; ++i) {
     const auto& assignment = std::get<RecordAssignment>(result.script.steps[i].action);
     EXPECT_EQ(assignment.record, kRecord[i]) << "line " << i + 1;
     EXPECT_EQ(assignment.fields, kExpected[i]) << "line " << i + 1;
@@ -211,6 +214,8 @@ TEST(ReadScript, BadLinesGiveFileLineColumnAndMessage) {
       {"record r = 1942-06-04 04:30:00 Extra 1",
        "s.session:1:32: expected 'extra' or the end of the line"},
       {"record r = 99999999999-01-01 00:00:00", "s.session:1:12: year does not fit 32 bits"},
+      {"record r = 2147483648-01-01 00:00:00", "s.session:1:12: year does not fit 32 bits"},
+      {"record r = 1942-06-04 04:30:2147483648", "s.session:1:29: second does not fit 32 bits"},
       {"record r 1942-06-04 04:30:00", "s.session:1:10: expected '='"},
       {"record null = 1942-06-04 04:30:00", "s.session:1:8: 'null' cannot name a record"},
       {"record r = 1942-06-04 04:30:00\nrecord r = 1943-01-01 00:00:00",
