@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -289,6 +290,109 @@ TEST(PosixFiles, ReplaceFileRidesOutInterruptionsAndPartialWrites) {
     EXPECT_EQ(result.status, IoStatus::kOk) << result.os_error;
     EXPECT_EQ(ReadBytes(path), content);
     EXPECT_EQ(Listing(dir), std::vector<std::string>{"Tarveld.txt"});
+  }
+}
+
+// The file-system calls of one replacement, in order, each with the path
+// its descriptor was opened on (rename: its source).
+struct FileCall {
+  std::string kind;
+  std::string path;
+};
+std::vector<FileCall> file_calls;
+std::map<int, std::string> open_paths;
+
+void RecordFileCalls(PosixSyscalls& s) {
+  file_calls.clear();
+  open_paths.clear();
+  s.open = [](const char* path, int flags, mode_t mode) {
+    const int fd = platform::PosixOpen(path, flags, mode);
+    if (fd >= 0) {
+      open_paths[fd] = path;
+    }
+    file_calls.push_back({"open", path});
+    return fd;
+  };
+  s.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
+    file_calls.push_back({"write", open_paths[fd]});
+    return platform::PosixWrite(fd, buffer, count);
+  };
+  s.fsync = [](int fd) {
+    file_calls.push_back({"fsync", open_paths[fd]});
+    return platform::PosixFsync(fd);
+  };
+  s.close = [](int fd) {
+    file_calls.push_back({"close", open_paths[fd]});
+    open_paths.erase(fd);
+    return platform::PosixClose(fd);
+  };
+  s.rename = [](const char* from, const char* to) {
+    file_calls.push_back({"rename", from});
+    return platform::PosixRename(from, to);
+  };
+}
+
+std::string FileCallList() {
+  std::string list;
+  for (const FileCall& call : file_calls) {
+    list += "  " + call.kind + " " + call.path + "\n";
+  }
+  return list;
+}
+
+// The first call of `kind` on a path that `matches`, or -1.
+template <typename Matches>
+int FirstCall(const std::string& kind, Matches matches) {
+  for (size_t i = 0; i < file_calls.size(); ++i) {
+    if (file_calls[i].kind == kind && matches(file_calls[i].path)) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// What makes a replacement survive a power loss is the order: the new
+// file's bytes reach the disk before the rename makes them the report, and
+// the directory, which holds the rename, reaches it after. A rename flushed
+// before its file can leave an empty report; one never flushed can bring
+// back the old report, or none, after the write was counted as done.
+TEST(PosixFiles, ReplaceFileFlushesTheNewFileBeforeTheRenameAndTheDirectoryAfter) {
+  for (const bool had_file : {true, false}) {
+    SCOPED_TRACE(had_file ? "over a file" : "no file");
+    RealSyscallsAfter restore;
+    TempDir dir;
+    const std::string path = dir.File("Tarveld.txt");
+    if (had_file) {
+      WriteBytes(path, "old");
+    }
+    RecordFileCalls(Syscalls());
+    const auto result = Native().ReplaceFile(path, "[log]\r\n100000=new\r\n");
+    Syscalls() = PosixSyscalls{};
+    ASSERT_TRUE(result.ok()) << result.os_error;
+    SCOPED_TRACE("calls:\n" + FileCallList());
+
+    const int rename = FirstCall("rename", [](const std::string&) { return true; });
+    ASSERT_GE(rename, 0);
+    const std::string temp = file_calls[rename].path;
+    const auto is_temp = [&](const std::string& p) { return p == temp; };
+    int last_write = -1;
+    for (size_t i = 0; i < file_calls.size(); ++i) {
+      if (file_calls[i].kind == "write" && is_temp(file_calls[i].path)) {
+        last_write = static_cast<int>(i);
+      }
+    }
+    const int file_flush = FirstCall("fsync", is_temp);
+    const int directory_flush = FirstCall("fsync", [&](const std::string& p) {
+      std::error_code error;
+      return fs::equivalent(p, dir.path(), error);
+    });
+    ASSERT_GE(last_write, 0) << "the new file was never written";
+    ASSERT_GE(file_flush, 0) << "the new file was never flushed";
+    ASSERT_GE(directory_flush, 0) << "the directory was never flushed";
+    EXPECT_LT(last_write, file_flush);
+    EXPECT_LT(file_flush, rename);
+    EXPECT_LT(rename, directory_flush);
+    EXPECT_EQ(ReadBytes(path), "[log]\r\n100000=new\r\n");
   }
 }
 
