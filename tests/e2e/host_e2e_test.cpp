@@ -2,6 +2,7 @@
 // next to itself: the report a session leaves, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -221,6 +222,32 @@ TEST_F(HostE2E, ExamplesReplayInOrderOnOneDirectory) {
   EXPECT_EQ(count("\r\nGame Date="), 2u) << report;
   EXPECT_EQ(count("\r\nScenario="), 2u) << report;
   EXPECT_EQ(count("[Initial Start]"), 1u) << report;
+}
+
+// The plug-in finds its folder from the path of the host's executable, which
+// the system hands over in a buffer that must grow until the path fits. A
+// path cut short still names a folder, one or more levels up, and the files
+// would land there without a word. Folders of 60 bytes take the host's path
+// well past 256 bytes.
+TEST_F(HostE2E, FilesLandBesideAHostWhosePathIsLong) {
+  fs::path dir = fs::absolute(scratch_.path());
+  for (char level = 'a'; dir.string().size() <= 300; ++level)
+    dir /= std::string(60, level);
+  const HostRun run = RunProgram(
+      TARVELD_REPLAY, {"--dir", dir.string(), std::string(TARVELD_EXAMPLES) + "/first-play.session"},
+      scratch_.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  // Both files, in that folder and in no other.
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::recursive_directory_iterator(scratch_.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("Tarveld."))
+      found.push_back(entry.path());
+  }
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<fs::path>{dir / "Tarveld.log", dir / "Tarveld.txt"}));
+  EXPECT_TRUE(ReadBytes(dir / "Tarveld.txt").starts_with("[Initial Start]\r\nActual Date="));
 }
 
 TEST_F(HostE2E, EveryExampleReplaysOnAFreshDirectory) {
