@@ -1,0 +1,44 @@
+#include "aar/html_text.h"
+
+#include "aar/windows_1252.h"
+
+namespace tarveld::aar {
+
+void AppendHtml(std::string& out, std::string_view bytes) {
+  for (const char byte : bytes) {
+    switch (byte) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        // Plain ASCII is most of every file: keep it off the table lookup.
+        if (byte >= 0x20 && byte < 0x7F)
+          out += byte;
+        else
+          AppendUtf8(out, CharacterOfWindows1252(static_cast<unsigned char>(byte)));
+    }
+  }
+}
+
+void AppendHtmlShortened(std::string& out, std::string_view bytes, std::size_t limit) {
+  if (bytes.size() <= limit) {
+    AppendHtml(out, bytes);
+    return;
+  }
+  AppendHtml(out, bytes.substr(0, limit));
+  out += "\u2026";
+}
+
+}  // namespace tarveld::aar

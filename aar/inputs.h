@@ -1,0 +1,31 @@
+// Reading the two files of one game folder: the report Tarveld.txt through
+// the INI store, the journal Tarveld.log through the platform seam. Either
+// may be missing; one that is there but cannot be read (locked by another
+// program, no permission, a folder of that name) is an error the player is
+// told about with the file's path and the system's reason, never a page
+// made without it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "aar/journal_reader.h"
+#include "aar/report_reader.h"
+
+namespace tarveld::aar {
+
+struct Inputs {
+  std::string report_path;
+  std::string journal_path;
+  std::optional<ReportRead> report;    // nothing when the file is missing
+  std::optional<JournalRead> journal;  // nothing when the file is missing
+};
+
+// True when `directory` holds either file (or something by its name).
+bool HasInputs(const std::string& directory);
+
+// Reads both files from `directory`. False with `error` set ("cannot read
+// PATH: reason") when one is there but cannot be read.
+bool ReadInputs(const std::string& directory, Inputs& inputs, std::string& error);
+
+}  // namespace tarveld::aar

@@ -1,0 +1,200 @@
+#include "aar/journal_reader.h"
+
+#include "aar/game_dates.h"
+#include "report/ini_text.h"
+
+namespace tarveld::aar {
+namespace {
+
+constexpr std::string_view kSeparator = " | ";
+constexpr std::string_view kNoStartDate = "no start date";
+
+std::string_view StripTrailingBlanks(std::string_view text) {
+  while (!text.empty() && text.back() == ' ')
+    text.remove_suffix(1);
+  return text;
+}
+
+bool AllDigits(std::string_view text) {
+  if (text.empty())
+    return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+  }
+  return true;
+}
+
+// A game time as the plug-in writes it: an optional minus sign and at least
+// eight digits. Eighteen digits at most keeps the value inside 64 bits.
+bool ReadGameTime(std::string_view text, std::int64_t& value) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.size() < 8 || digits.size() > 18 || !AllDigits(digits))
+    return false;
+  value = 0;
+  for (const char c : digits)
+    value = value * 10 + (c - '0');
+  if (negative)
+    value = -value;
+  return true;
+}
+
+// A signed decimal number of at most eighteen digits, the whole of `text`.
+bool ReadInteger(std::string_view text, std::int64_t& value) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.size() > 18 || !AllDigits(digits))
+    return false;
+  value = 0;
+  for (const char c : digits)
+    value = value * 10 + (c - '0');
+  if (negative)
+    value = -value;
+  return true;
+}
+
+// The game-time prefix of a time-factor or sinking text, "00100183: ";
+// returns what follows it, or false.
+bool SkipTimePrefix(std::string_view& text) {
+  const std::size_t colon = text.find(": ");
+  std::int64_t ignored = 0;
+  if (colon == std::string_view::npos || !ReadGameTime(text.substr(0, colon), ignored))
+    return false;
+  text.remove_prefix(colon + 2);
+  return true;
+}
+
+// "Start=1942-06-04 04:30:00, Scenario=Convoy/Scen#3", or "Start=none, ...".
+// The start date holds no comma, so the first ", Scenario=" ends it; the
+// name may hold anything.
+bool ReadScenarioText(std::string_view text, JournalEntry& entry) {
+  constexpr std::string_view kStart = "Start=";
+  constexpr std::string_view kScenario = ", Scenario=";
+  if (text.substr(0, kStart.size()) != kStart)
+    return false;
+  const std::size_t cut = text.find(kScenario);
+  if (cut == std::string_view::npos)
+    return false;
+  const std::string_view start = text.substr(kStart.size(), cut - kStart.size());
+  if (start != "none" && !IsDateShaped(start))
+    return false;
+  entry.start_date = start == "none" ? std::string() : std::string(start);
+  entry.text = text.substr(cut + kScenario.size());
+  return true;
+}
+
+// "00100123: TimeFactor=4".
+bool ReadTimeFactorText(std::string_view text, JournalEntry& entry) {
+  constexpr std::string_view kFactor = "TimeFactor=";
+  if (!SkipTimePrefix(text) || text.substr(0, kFactor.size()) != kFactor)
+    return false;
+  return ReadInteger(text.substr(kFactor.size()), entry.time_factor);
+}
+
+// "00100183: GroupID=Escort 2, UnitID=03, Sinking". The group's name may
+// hold anything, so the unit is found from the end; a text cut short lacks
+// the ", Sinking" that ends it.
+bool ReadSinkingText(std::string_view text, JournalEntry& entry) {
+  constexpr std::string_view kGroup = "GroupID=";
+  constexpr std::string_view kUnit = ", UnitID=";
+  constexpr std::string_view kEnd = ", Sinking";
+  if (!SkipTimePrefix(text) || text.substr(0, kGroup.size()) != kGroup)
+    return false;
+  if (text.size() < kEnd.size() || text.substr(text.size() - kEnd.size()) != kEnd)
+    return false;
+  text.remove_suffix(kEnd.size());
+  const std::size_t cut = text.rfind(kUnit);
+  if (cut == std::string_view::npos || cut < kGroup.size())
+    return false;
+  const std::string_view unit = text.substr(cut + kUnit.size());
+  if (unit.size() < 2 || unit.size() > 3 || !AllDigits(unit))
+    return false;
+  entry.group = text.substr(kGroup.size(), cut - kGroup.size());
+  entry.unit = unit;
+  return true;
+}
+
+bool ReadKind(std::string_view word, JournalKind& kind) {
+  static constexpr struct {
+    std::string_view word;
+    JournalKind kind;
+  } kKinds[] = {{"SCENARIO", JournalKind::kScenario},
+                {"MESSAGE", JournalKind::kMessage},
+                {"TIMEFACTOR", JournalKind::kTimeFactor},
+                {"SINKING", JournalKind::kSinking}};
+  for (const auto& known : kKinds) {
+    if (word == known.word) {
+      kind = known.kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ReadJournalLine(std::string_view line, JournalEntry& entry) {
+  // Three separators split off the date, the game time and the kind; the
+  // text is the rest, separators and all.
+  std::string_view fields[3];
+  std::string_view rest = line;
+  for (std::string_view& field : fields) {
+    const std::size_t cut = rest.find(kSeparator);
+    if (cut == std::string_view::npos)
+      return false;
+    field = rest.substr(0, cut);
+    rest.remove_prefix(cut + kSeparator.size());
+  }
+  const std::string_view date = StripTrailingBlanks(fields[0]);
+  if (date != kNoStartDate && !IsDateShaped(date))
+    return false;
+  if (!ReadGameTime(fields[1], entry.game_time) ||
+      !ReadKind(StripTrailingBlanks(fields[2]), entry.kind))
+    return false;
+  entry.date = date == kNoStartDate ? std::string() : std::string(date);
+
+  switch (entry.kind) {
+    case JournalKind::kMessage:
+      entry.text = rest;
+      return true;
+    case JournalKind::kScenario:
+      return ReadScenarioText(rest, entry);
+    case JournalKind::kTimeFactor:
+      return ReadTimeFactorText(rest, entry);
+    case JournalKind::kSinking:
+      return ReadSinkingText(rest, entry);
+  }
+  return false;
+}
+
+JournalRead ReadJournal(std::string_view bytes) {
+  JournalRead read;
+  bytes = SkipByteOrderMark(bytes);
+  std::size_t begin = 0;
+  while (begin < bytes.size()) {
+    const std::size_t end = bytes.find('\n', begin);
+    ++read.lines;
+    std::string_view line = bytes.substr(begin, end == std::string_view::npos ? end : end - begin);
+    // Without its line break the last line may have been cut short anywhere,
+    // even inside a message; it is never trusted.
+    const bool whole = end != std::string_view::npos;
+    begin = whole ? end + 1 : bytes.size();
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    if (line.empty())
+      continue;
+    JournalEntry entry;
+    if (whole && ReadJournalLine(line, entry)) {
+      entry.line = read.lines;
+      read.entries.push_back(std::move(entry));
+      continue;
+    }
+    ++read.skipped;
+    if (read.skipped_lines.size() < kSkippedLinesKept)
+      read.skipped_lines.push_back(read.lines);
+  }
+  return read;
+}
+
+}  // namespace tarveld::aar

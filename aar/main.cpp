@@ -1,0 +1,138 @@
+// tarveld-aar: turns the report and the battle journal in a game folder into
+// one after-action page.
+//
+//   tarveld-aar [--out FILE] [--open] [DIR]
+//
+// Exit status: 0 the page was written (its path is printed), 1 nothing to
+// read, or a file that cannot be read or written, 2 a bad command line.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "aar/battle.h"
+#include "aar/html_page.h"
+#include "aar/inputs.h"
+#include "aar/os.h"
+#include "platform/platform.h"
+
+namespace {
+
+using namespace tarveld::aar;
+
+constexpr char kUsage[] =
+    "usage: tarveld-aar [--out FILE] [--open] [DIR]\n"
+    "Reads DIR/Tarveld.txt and DIR/Tarveld.log (DIR: the current folder) and writes\n"
+    "the after-action page, DIR/Tarveld-AAR.html unless --out names another file.\n"
+    "  --out FILE  write the page to FILE\n"
+    "  --open      open the page in the default browser\n";
+constexpr char kPageFileName[] = "Tarveld-AAR.html";
+
+struct CommandLine {
+  std::string directory;
+  bool directory_given = false;
+  std::string out;
+  bool open = false;
+};
+
+// False with a message on stderr for a bad command line; `help` set when
+// the user asked for the usage.
+bool ParseCommandLine(int argc, char** argv, CommandLine& line, bool& help) {
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    const bool option = options && argument.size() > 1 && argument[0] == '-';
+    if (!option) {
+      if (line.directory_given) {
+        std::fprintf(stderr, "tarveld-aar: one folder only, not also %s\n", argv[i]);
+        return false;
+      }
+      line.directory = argument;
+      line.directory_given = true;
+    } else if (argument == "--") {
+      options = false;
+    } else if (argument == "--help" || argument == "-h") {
+      help = true;
+      return true;
+    } else if (argument == "--open") {
+      line.open = true;
+    } else if (argument == "--out" || argument.substr(0, 6) == "--out=") {
+      if (argument == "--out" && i + 1 < argc)
+        line.out = argv[++i];
+      else
+        line.out = argument.substr(std::min<std::size_t>(argument.size(), 6));
+      if (line.out.empty()) {
+        std::fprintf(stderr, "tarveld-aar: --out needs a file name\n");
+        return false;
+      }
+    } else {
+      std::fprintf(stderr, "tarveld-aar: unknown option %s\n", argv[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+int Run(const CommandLine& line) {
+  std::string directory = line.directory_given ? line.directory : std::string();
+  if (!line.directory_given && !HasInputs(directory)) {
+    const std::string fallback = ProgramFolderFallback();
+    if (!fallback.empty())
+      directory = fallback;
+  }
+
+  Inputs inputs;
+  std::string error;
+  if (!ReadInputs(directory, inputs, error)) {
+    std::fprintf(stderr, "tarveld-aar: %s\n", error.c_str());
+    return 1;
+  }
+  if (!inputs.report && !inputs.journal) {
+    std::fprintf(stderr, "tarveld-aar: nothing to read: neither %s nor %s exists\n",
+                 inputs.report_path.c_str(), inputs.journal_path.c_str());
+    return 1;
+  }
+
+  const AfterAction after = BuildAfterAction(inputs.journal ? &*inputs.journal : nullptr,
+                                             inputs.report ? &*inputs.report : nullptr);
+  const std::string page = RenderPage(after);
+  const std::string out = line.out.empty() ? JoinPath(directory, kPageFileName) : line.out;
+  // A new file beside the page, flushed and renamed over it: a failure or a
+  // crash leaves the old page or the new one, never a part.
+  const tarveld::platform::IoResult written = tarveld::platform::Current().ReplaceFile(out, page);
+  if (!written.ok()) {
+    std::fprintf(stderr, "tarveld-aar: cannot write %s: %s\n", out.c_str(),
+                 SystemErrorText(written.os_error).c_str());
+    return 1;
+  }
+  const std::string shown = AbsolutePath(out);
+  std::printf("%s\n", shown.c_str());
+  std::fflush(stdout);
+  if (line.open && !OpenInBrowser(shown, error))
+    std::fprintf(stderr, "tarveld-aar: the page is written, but cannot be opened: %s\n",
+                 error.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine line;
+  bool help = false;
+  if (!ParseCommandLine(argc, argv, line, help)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // Started by a double-click, the program shows the page it made, and
+  // keeps its window open on a failure so the player can read why.
+  const bool double_clicked = argc == 1 && StartedOnOwnConsole();
+  line.open = line.open || double_clicked;
+  const int status = Run(line);
+  if (double_clicked && status != 0)
+    WaitForEnter();
+  return status;
+}
