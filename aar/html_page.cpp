@@ -231,8 +231,9 @@ void AppendMessageLog(std::string& out, const std::vector<Message>& messages) {
     const std::size_t end = std::min(messages.size(), begin + kRowsPerGroup);
     out += "<tbody class=\"chunk\" style=\"contain-intrinsic-size:auto " +
            std::to_string((end - begin) * kRowHeight) + "px\">\n";
-    // Cells and rows end where the next begins: the closing tags would add
-    // a tenth to a long log's size.
+    // A cell ends where the next begins: closing tags would add a tenth to
+    // a long log's size. The row is closed, or the line break after it
+    // would be part of the message.
     for (std::size_t i = begin; i < end; ++i) {
       out += "<tr class=\"msg\"><td>";
       AppendDate(out, messages[i].at.date);
@@ -240,7 +241,7 @@ void AppendMessageLog(std::string& out, const std::vector<Message>& messages) {
       out += std::to_string(messages[i].at.game_time);
       out += "<td>";
       AppendHtml(out, messages[i].text);
-      out += '\n';
+      out += "</tr>\n";
     }
     out += "</tbody>";
   }

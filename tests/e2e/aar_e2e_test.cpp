@@ -1,0 +1,320 @@
+// tarveld-aar end to end: the real plug-in, driven by the real replay host,
+// writes its report and journal; the real program turns them into the page;
+// headless Chromium loads the page and dumps the document its script left.
+// What the page must show is worked out from the journal's own lines.
+//
+// Chromium runs as the tests do (root, in a container), so without its
+// sandbox, and with its background networking off: this network refuses
+// every connection it would make.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host_process.h"
+
+namespace tarveld::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A second play with a hostile scenario name, group and messages: were any
+// of them markup, the browser would set data-pwned on the root element.
+constexpr char kHostileSession[] = R"(record start = 1942-08-07 05:00:00 extra 0
+DLLInit 0
+ScenLoad 0 -1 "<b>Bold</b> & \"quoted\"" 0 "ignored" 0 100000 0 start
+GameTime 100300 0
+MsgLog "<script>document.documentElement.setAttribute('data-pwned','1')</script>"
+MsgLog "<img src=x onerror=\"document.documentElement.setAttribute('data-pwned','2')\">"
+MsgLog "Caf\xE9 \x80 sighted"
+UnitSink 7 "<i>Group</i>"
+DLLFree
+)";
+
+std::optional<std::string> FindChromium() {
+  const char* path = std::getenv("PATH");
+  std::stringstream directories(path != nullptr ? path : "/usr/bin");
+  std::string directory;
+  while (std::getline(directories, directory, ':')) {
+    for (const char* name : {"chromium", "chromium-browser"}) {
+      const fs::path candidate = fs::path(directory) / name;
+      if (::access(candidate.c_str(), X_OK) == 0)
+        return candidate.string();
+    }
+  }
+  return std::nullopt;
+}
+
+std::size_t Occurrences(std::string_view text, std::string_view what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string_view::npos;
+       at = text.find(what, at + what.size()))
+    ++count;
+  return count;
+}
+
+// What the journal says of one battle, read with nothing but string splits.
+struct Expected {
+  std::vector<std::string> messages;
+  std::multimap<std::string, std::string> losses;  // group, unit
+};
+
+std::vector<Expected> ExpectedBattles(const std::string& journal) {
+  std::vector<Expected> battles;
+  std::stringstream lines(journal);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    const std::size_t kind_at = line.find(" | ", line.find(" | ") + 3) + 3;
+    const std::size_t text_at = line.find(" | ", kind_at) + 3;
+    const std::string kind = line.substr(kind_at, line.find(' ', kind_at) - kind_at);
+    const std::string text = line.substr(text_at);
+    if (kind == "SCENARIO") {
+      battles.emplace_back();
+    } else if (kind == "MESSAGE") {
+      battles.back().messages.push_back(text);
+    } else if (kind == "SINKING") {
+      const std::size_t group_at = text.find("GroupID=") + 8;
+      const std::size_t unit_at = text.rfind(", UnitID=");
+      battles.back().losses.emplace(
+          text.substr(group_at, unit_at - group_at),
+          text.substr(unit_at + 9, text.rfind(", Sinking") - unit_at - 9));
+    }
+  }
+  return battles;
+}
+
+// The part of a page or document that belongs to battle `number`.
+std::string BattlePart(const std::string& dom, int number) {
+  const std::size_t begin = dom.find("id=\"battle-" + std::to_string(number) + "\"");
+  if (begin == std::string::npos)
+    return {};
+  const std::size_t end = dom.find("id=\"battle-" + std::to_string(number + 1) + "\"", begin);
+  return dom.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+// The losses table as the browser has it: group and unit of every row.
+std::multimap<std::string, std::string> ListedLosses(const std::string& battle) {
+  std::multimap<std::string, std::string> losses;
+  std::string group;
+  for (std::size_t row = battle.find("<tr class=\"loss\">"); row != std::string::npos;
+       row = battle.find("<tr class=\"loss\">", row + 1)) {
+    const std::size_t end = battle.find("</tr>", row);
+    const std::string cells = battle.substr(row, end - row);
+    const std::size_t header = cells.find("<th");
+    if (header != std::string::npos) {
+      const std::size_t name_at = cells.find('>', header) + 1;
+      group = cells.substr(name_at, cells.find("<small>", name_at) - name_at);
+    }
+    const std::size_t unit_at = cells.find("<td>") + 4;
+    losses.emplace(group, cells.substr(unit_at, cells.find("</td>", unit_at) - unit_at));
+  }
+  return losses;
+}
+
+// The text of a journal message as the document holds it: the page reads
+// it as Windows-1252 and the browser writes the markup characters back as
+// references.
+std::string AsInDocument(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+class AarEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::error_code error;
+    const fs::path base =
+        fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    scratch_ = new fs::path(base / ("tarveld-aar-" + std::to_string(std::random_device{}())));
+    fs::create_directories(*scratch_ / "game");
+    const fs::path hostile = *scratch_ / "hostile.session";
+    WriteBytes(hostile.string(), kHostileSession);
+    for (const fs::path& session :
+         {fs::path(TARVELD_EXAMPLES) / "long-engagement.session", hostile}) {
+      const HostRun replay =
+          RunProgram(TARVELD_REPLAY, {"--dir", Game().string(), session.string()}, *scratch_);
+      if (replay.status != 0)
+        throw std::runtime_error("replay of " + session.string() + " failed: " + replay.err);
+    }
+    run_ = new HostRun(RunProgram(TARVELD_AAR, {Game().string()}, *scratch_));
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    fs::remove_all(*scratch_, ignored);
+    delete scratch_;
+    delete run_;
+  }
+
+  static fs::path Game() { return *scratch_ / "game"; }
+  static fs::path Page() { return Game() / "Tarveld-AAR.html"; }
+
+  // The document Chromium makes of `page` once its scripts have run.
+  static std::string DumpDom(const fs::path& page, const std::string& query = "") {
+    const std::optional<std::string> chromium = FindChromium();
+    const fs::path profile = *scratch_ / ("profile-" + std::to_string(profiles_++));
+    const HostRun run = RunProgram(
+        "/usr/bin/timeout",
+        {"120", *chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+         "--no-first-run", "--disable-background-networking", "--disable-component-update",
+         "--disable-sync", "--user-data-dir=" + profile.string(), "--dump-dom",
+         "file://" + page.string() + query},
+        *scratch_);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  }
+
+  void SetUp() override { ASSERT_EQ(run_->status, 0) << run_->err; }
+
+  static bool HasChromium() { return FindChromium().has_value(); }
+
+  static fs::path* scratch_;
+  static HostRun* run_;
+  static int profiles_;
+};
+
+fs::path* AarEndToEnd::scratch_ = nullptr;
+HostRun* AarEndToEnd::run_ = nullptr;
+int AarEndToEnd::profiles_ = 0;
+
+TEST_F(AarEndToEnd, WritesThePageBesideTheFilesAndPrintsItsPath) {
+  EXPECT_EQ(run_->out, fs::canonical(Page()).string() + "\n");
+  EXPECT_EQ(run_->err, "");
+}
+
+TEST_F(AarEndToEnd, TheBrowserShowsEveryMessageAndEveryLoss) {
+  if (!HasChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
+  const std::string dom = DumpDom(Page());
+  EXPECT_NE(dom.find("data-script=\"ready\""), std::string::npos);
+  EXPECT_EQ(dom.find("data-script-errors=\""), std::string::npos);
+
+  const std::vector<Expected> expected =
+      ExpectedBattles(ReadBytes((Game() / "Tarveld.log").string()));
+  ASSERT_EQ(expected.size(), 2u);
+  for (int number = 1; number <= 2; ++number) {
+    SCOPED_TRACE("battle " + std::to_string(number));
+    const Expected& battle = expected[number - 1];
+    const std::string part = BattlePart(dom, number);
+    EXPECT_EQ(Occurrences(part, "<tr class=\"msg"), battle.messages.size());
+    EXPECT_EQ(Occurrences(part, "<circle class=\"sink\""), battle.losses.size());
+    if (number == 1) {
+      EXPECT_EQ(ListedLosses(part), battle.losses);
+    }
+  }
+  // The first battle's log shows its first page, of 500 rows.
+  EXPECT_EQ(Occurrences(BattlePart(dom, 1), "<tr class=\"msg on\""),
+            std::min<std::size_t>(500, expected[0].messages.size()));
+  for (const std::string& message : expected[0].messages)
+    ASSERT_NE(dom.find("<td>" + AsInDocument(message) + "</td>"), std::string::npos) << message;
+}
+
+TEST_F(AarEndToEnd, HostileTextsAreShownAndNeverRun) {
+  if (!HasChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
+  const std::string dom = DumpDom(Page());
+  const std::string battle = BattlePart(dom, 2);
+  EXPECT_EQ(dom.find("data-pwned=\""), std::string::npos);
+  EXPECT_NE(battle.find("<td>&lt;script&gt;document.documentElement.setAttribute('data-pwned','1')"
+                        "&lt;/script&gt;</td>"),
+            std::string::npos);
+  EXPECT_NE(battle.find("&lt;img src=x onerror=\"document"), std::string::npos);
+  EXPECT_NE(battle.find("&lt;b&gt;Bold&lt;/b&gt; &amp; \"quoted\""), std::string::npos);
+  EXPECT_NE(battle.find("&lt;i&gt;Group&lt;/i&gt;"), std::string::npos);
+  EXPECT_NE(battle.find("Caf\u00e9 \u20ac sighted"), std::string::npos);
+  EXPECT_EQ(Occurrences(dom, "<script"), 2u);
+}
+
+TEST_F(AarEndToEnd, TheFilterNarrowsTheLog) {
+  if (!HasChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
+  const std::vector<Expected> expected =
+      ExpectedBattles(ReadBytes((Game() / "Tarveld.log").string()));
+  ASSERT_FALSE(expected.empty());
+  std::size_t matching = 0;
+  for (const std::string& message : expected[0].messages)
+    matching += message.find("reports unit") != std::string::npos ? 1 : 0;
+  ASSERT_GT(matching, 0u);
+
+  const std::string battle = BattlePart(DumpDom(Page(), "?filter=UNIT%20reports"), 1);
+  EXPECT_NE(battle.find("data-shown=\"" + std::to_string(matching) + "\""), std::string::npos);
+  EXPECT_EQ(Occurrences(battle, "<tr class=\"msg on\""), matching);
+}
+
+// The check above for script errors can fail: an error planted in a copy
+// of the page is seen.
+TEST_F(AarEndToEnd, AScriptErrorIsSeen) {
+  if (!HasChromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
+  std::string page = ReadBytes(Page().string());
+  page.insert(page.rfind("</body>"), "<script>null.planted();</script>");
+  const fs::path planted = *scratch_ / "planted.html";
+  WriteBytes(planted.string(), page);
+  const std::string dom = DumpDom(planted);
+  EXPECT_NE(dom.find("data-script-errors=\""), std::string::npos);
+}
+
+// Failures: a message naming the file, the exit status, and no page.
+TEST(AarProgram, FailsClearlyAndWritesNothing) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "empty");
+  fs::create_directories(dir.path() / "journal-is-a-folder" / "Tarveld.log");
+  WriteBytes(dir.File("journal-is-a-folder/Tarveld.txt"), "[log]\r\n100060=m\r\n");
+  fs::create_directories(dir.path() / "fine");
+  WriteBytes(dir.File("fine/Tarveld.txt"), "[log]\r\n100060=m\r\n");
+
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string message;  // in standard error
+  };
+  const std::string missing_out = dir.File("no-such-folder/page.html");
+  const std::vector<Case> cases = {
+      {{dir.File("empty")}, 1, "nothing to read: neither " + dir.File("empty/Tarveld.txt")},
+      {{dir.File("journal-is-a-folder")},
+       1,
+       "cannot read " + dir.File("journal-is-a-folder/Tarveld.log") + ": it is a folder"},
+      {{"--out", missing_out, dir.File("fine")}, 1, "cannot write " + missing_out + ": "},
+      {{"--bogus", dir.File("fine")}, 2, "unknown option --bogus"},
+      {{dir.File("fine"), dir.File("empty")}, 2, "one folder only"},
+      {{dir.File("fine"), "--out"}, 2, "--out needs a file name"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.front());
+    const HostRun run = RunProgram(TARVELD_AAR, c.arguments, dir.path());
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  for (const char* folder : {"empty", "journal-is-a-folder", "fine"})
+    EXPECT_FALSE(fs::exists(dir.path() / folder / "Tarveld-AAR.html")) << folder;
+}
+
+}  // namespace
+}  // namespace tarveld::testing

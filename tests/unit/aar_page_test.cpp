@@ -1,0 +1,220 @@
+// The page tarveld-aar writes, and what goes into it: nothing from the files
+// can open a tag or break the UTF-8; skipped lines, empty battles and
+// battles without a date still make a sound page; the timeline stays
+// readable at thousands of events.
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "aar/battle.h"
+#include "aar/game_dates.h"
+#include "aar/html_page.h"
+#include "aar/journal_reader.h"
+#include "aar/timeline_svg.h"
+#include "aar/windows_1252.h"
+
+namespace tarveld::aar {
+namespace {
+
+std::size_t Occurrences(std::string_view text, std::string_view what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string_view::npos;
+       at = text.find(what, at + what.size()))
+    ++count;
+  return count;
+}
+
+// Decodes well-formed UTF-8 (shortest forms, no surrogates, at most
+// U+10FFFF); false at the first fault.
+bool DecodeUtf8(std::string_view bytes, std::vector<char32_t>* out = nullptr) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    const int length = lead < 0x80                   ? 1
+                       : lead >= 0xC2 && lead < 0xE0 ? 2
+                       : lead >= 0xE0 && lead < 0xF0 ? 3
+                       : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                     : 0;
+    if (length == 0 || i + length > bytes.size())
+      return false;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80)
+        return false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < least[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+      return false;
+    if (out != nullptr)
+      out->push_back(c);
+    i += length;
+  }
+  return true;
+}
+
+TEST(AarWindows1252, EveryByteBecomesOneValidCharacter) {
+  std::string all;
+  for (int b = 0; b < 256; ++b)
+    all += static_cast<char>(b);
+  std::vector<char32_t> decoded;
+  ASSERT_TRUE(DecodeUtf8(Utf8FromWindows1252(all), &decoded));
+  ASSERT_EQ(decoded.size(), 256u);
+
+  struct Case {
+    unsigned char byte;
+    char32_t character;
+  };
+  // Where the code page differs from Latin-1, its holes, and the controls.
+  const Case cases[] = {
+      {0x80, 0x20AC}, {0x8A, 0x0160}, {0x92, 0x2019}, {0x9F, 0x0178}, {0x81, 0xFFFD},
+      {0x8D, 0xFFFD}, {0x8F, 0xFFFD}, {0x90, 0xFFFD}, {0x9D, 0xFFFD}, {0x00, 0xFFFD},
+      {0x1B, 0xFFFD}, {0x7F, 0xFFFD}, {0x09, 0x0009}, {0x41, 0x0041}, {0xA0, 0x00A0},
+      {0xE9, 0x00E9}, {0xFF, 0x00FF},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(decoded[c.byte], c.character) << "byte " << int(c.byte);
+}
+
+std::string JournalText(const std::vector<std::string>& lines) {
+  std::string bytes;
+  for (const std::string& line : lines)
+    bytes += line + "\r\n";
+  return bytes;
+}
+
+std::string PageOfJournal(const std::vector<std::string>& lines) {
+  const JournalRead journal = ReadJournal(JournalText(lines));
+  return RenderPage(BuildAfterAction(&journal, nullptr));
+}
+
+// Hostile texts in every place a file's text reaches the page: the
+// scenario's name (title, heading, index), a group (label, tooltip, losses)
+// and messages; and bytes above 127 that are no UTF-8.
+TEST(AarPage, TextsFromTheFilesCannotMakeMarkup) {
+  const std::string hostile = "<script>alert(1)</script><img src=x onerror=alert(2)>\"'&";
+  const std::string page = PageOfJournal({
+      "1942-06-04 04:30:00 | 00100000 | SCENARIO   | Start=1942-06-04 04:30:00, Scenario=" +
+          hostile,
+      "1942-06-04 04:31:00 | 00100060 | MESSAGE    | " + hostile,
+      "1942-06-04 04:31:00 | 00100060 | SINKING    | 00100060: GroupID=" + hostile +
+          ", UnitID=03, Sinking",
+      "1942-06-04 04:32:00 | 00100120 | MESSAGE    | Caf\xE9 \x80\x81\x9D \xFF\x01",
+  });
+  // Only the page's own two scripts, and no element or attribute from a text.
+  EXPECT_EQ(Occurrences(page, "<script"), 2u);
+  EXPECT_EQ(Occurrences(page, "<img"), 0u);
+  EXPECT_EQ(Occurrences(page, "alert(1)</script>"), 0u);
+  EXPECT_GT(Occurrences(page,
+                        "&lt;script&gt;alert(1)&lt;/script&gt;&lt;img src=x "
+                        "onerror=alert(2)&gt;&quot;&#39;&amp;"),
+            3u);
+  EXPECT_TRUE(DecodeUtf8(page));
+  EXPECT_NE(page.find("Caf\u00e9 \u20ac\ufffd\ufffd \u00ff\ufffd"), std::string::npos);
+  EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos);
+}
+
+TEST(AarPage, SaysHowManyJournalLinesWereLeftOut) {
+  const std::string page = PageOfJournal({
+      "1942-06-04 04:30:00 | 00100000 | SCENARIO   | Start=1942-06-04 04:30:00, Scenario=A",
+      "1942-06-04 04:31:00 | 00100060 | SINKING    | 00100060: GroupID=Esc",
+      "an older layout",
+      "1942-06-04 04:31:00 | 00100060 | MESSAGE    | kept",
+  });
+  EXPECT_NE(page.find("2 journal lines were left out"), std::string::npos);
+  EXPECT_NE(page.find("(lines 2, 3)"), std::string::npos);
+}
+
+TEST(AarPage, EmptyAndUndatedBattlesMakeASoundPage) {
+  const std::string page = PageOfJournal({
+      "1942-06-04 04:30:00 | 00100000 | SCENARIO   | Start=1942-06-04 04:30:00, Scenario=Empty",
+      "no start date       | 00100000 | SCENARIO   | Start=none, Scenario=Undated",
+      "no start date       | 00100300 | MESSAGE    | ashore",
+      "no start date       | 00100300 | SINKING    | 00100300: GroupID=, UnitID=04, Sinking",
+  });
+  // The empty battle has no timeline; the undated one is placed by game time.
+  EXPECT_NE(page.find("No events were recorded in this battle."), std::string::npos);
+  EXPECT_EQ(Occurrences(page, "<svg"), 1u);
+  EXPECT_NE(page.find(">game time</text>"), std::string::npos);
+  EXPECT_NE(page.find("(no group)"), std::string::npos);
+  EXPECT_EQ(Occurrences(page, "<tr class=\"msg\">"), 1u);
+  EXPECT_EQ(page.find("nan"), std::string::npos);
+}
+
+// Five thousand messages and sixty sinkings within two minutes: every
+// message is in the log, but the ticks are one per slot and the labels
+// never more than fit.
+TEST(AarPage, TheTimelineThinsOutWhenCrowded) {
+  Battle battle;
+  battle.scenario = "Crowded";
+  battle.start = {"1942-06-04 04:30:00", 100000};
+  const std::int64_t start = *DateSeconds(battle.start.date);
+  for (int i = 0; i < 5000; ++i)
+    battle.messages.push_back({{DateText(start + i % 120), 100000 + i % 120}, "m"});
+  for (int i = 0; i < 60; ++i)
+    battle.sinkings.push_back({{"1942-06-04 04:31:00", 100060}, "Escort Group Nine", "12"});
+  battle.first = battle.start;
+  battle.last = {"1942-06-04 04:31:59", 100119};
+
+  std::string svg;
+  const std::size_t unlabelled = AppendTimeline(svg, battle, 1);
+  EXPECT_EQ(Occurrences(svg, "class=\"sink\""), 60u);
+  const std::size_t labels = Occurrences(svg, "class=\"sink-label");
+  EXPECT_EQ(labels + unlabelled, 60u);
+  EXPECT_LE(labels, 4u);
+  const std::size_t path = svg.find("class=\"ticks\" d=\"");
+  ASSERT_NE(path, std::string::npos);
+  const std::size_t ticks = Occurrences(svg.substr(path, svg.find("\"/>", path) - path), "M");
+  EXPECT_GE(ticks, 100u);
+  EXPECT_LE(ticks, 433u);
+
+  AfterAction after;
+  after.battles.push_back(battle);
+  const std::string page = RenderPage(after);
+  EXPECT_EQ(Occurrences(page, "<tr class=\"msg\">"), 5000u);
+  EXPECT_NE(page.find(CountText(unlabelled) + " losses have no label"), std::string::npos);
+}
+
+// No two labels of one lane come closer than the gap, and a label left out
+// had no lane free.
+TEST(AarPage, LabelLanesNeverOverlap) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<LabelSpan> spans(random() % 40);
+    for (LabelSpan& span : spans) {
+      span.left = random() % 10000;
+      span.right = span.left + 200 + random() % 1500;
+    }
+    const int lanes = 1 + static_cast<int>(random() % 4);
+    const std::vector<int> assigned = AssignLanes(spans, lanes, 40);
+    ASSERT_EQ(assigned.size(), spans.size());
+    auto clash = [&](std::size_t a, std::size_t b) {
+      const LabelSpan& first = spans[a].left <= spans[b].left ? spans[a] : spans[b];
+      const LabelSpan& second = spans[a].left <= spans[b].left ? spans[b] : spans[a];
+      return first.right + 40 > second.left;
+    };
+    for (std::size_t a = 0; a < spans.size(); ++a) {
+      for (std::size_t b = a + 1; b < spans.size(); ++b) {
+        if (assigned[a] >= 0 && assigned[a] == assigned[b]) {
+          EXPECT_FALSE(clash(a, b)) << "round " << round;
+        }
+      }
+      if (assigned[a] >= 0)
+        continue;
+      for (int lane = 0; lane < lanes; ++lane) {
+        bool taken = false;
+        for (std::size_t b = 0; b < spans.size(); ++b)
+          taken = taken || (assigned[b] == lane && clash(a, b));
+        EXPECT_TRUE(taken) << "round " << round << ": lane " << lane << " was free";
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarveld::aar
