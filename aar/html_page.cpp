@@ -13,9 +13,8 @@
 namespace tarveld::aar {
 namespace {
 
-// Rows of a message log go out in groups of this many, one <tbody> each:
-// the browser can then skip laying out the groups off screen, and the
-// script shows a page of this many rows at a time.
+// Rows of a message log go out in groups of this many, one <tbody> each,
+// so that a browser without script can skip laying out those off screen.
 constexpr std::size_t kRowsPerGroup = 500;
 constexpr int kRowHeight = 22;  // px, a row's height for the skipped groups
 constexpr std::string_view kDash = "\u2014";
@@ -212,28 +211,37 @@ void AppendLosses(std::string& out, const Battle& battle) {
   out += "</table>";
 }
 
-// A message log with its filter box and pager (hidden until the script
-// shows them); without the script every row shows.
+// A message log. Every row is written inside <noscript>: a browser without
+// script shows them all as one table; one with script parses none of them
+// (it takes the block as plain text, which costs next to nothing), and the
+// script shows a page of rows at a time, narrowed by the filter box. A log
+// of 100,000 rows would otherwise keep a browser busy for many seconds
+// before the page could be used.
 void AppendMessageLog(std::string& out, const std::vector<Message>& messages) {
   if (messages.empty()) {
     out += "<p class=\"none-here\">No message.</p>";
     return;
   }
+  constexpr std::string_view kHead =
+      "<thead><tr><th>Game date</th><th>Game time</th><th>Message</th></tr></thead>";
   out +=
       "<div class=\"log\"><div class=\"tools\" hidden><input type=\"search\" "
       "placeholder=\"Filter messages: type words to look for\" "
       "aria-label=\"Filter messages\"><span class=\"status\" aria-live=\"polite\"></span>"
       "<button type=\"button\" class=\"previous\">Previous</button>"
       "<button type=\"button\" class=\"next\">Next</button></div>"
-      "<table class=\"messages\"><thead><tr><th>Game date</th><th>Game time</th>"
-      "<th>Message</th></tr></thead>";
+      "<table class=\"messages shown\" hidden>";
+  out += kHead;
+  out += "<tbody></tbody></table><noscript><table class=\"messages\">";
+  out += kHead;
   for (std::size_t begin = 0; begin < messages.size(); begin += kRowsPerGroup) {
     const std::size_t end = std::min(messages.size(), begin + kRowsPerGroup);
     out += "<tbody class=\"chunk\" style=\"contain-intrinsic-size:auto " +
            std::to_string((end - begin) * kRowHeight) + "px\">\n";
-    // A cell ends where the next begins: closing tags would add a tenth to
-    // a long log's size. The row is closed, or the line break after it
-    // would be part of the message.
+    // One row a line, which is how the script finds them. A cell ends where
+    // the next begins: closing tags would add a tenth to a long log's size.
+    // The row is closed, or the line break after it would be part of the
+    // message.
     for (std::size_t i = begin; i < end; ++i) {
       out += "<tr class=\"msg\"><td>";
       AppendDate(out, messages[i].at.date);
@@ -245,7 +253,7 @@ void AppendMessageLog(std::string& out, const std::vector<Message>& messages) {
     }
     out += "</tbody>";
   }
-  out += "</table></div>";
+  out += "</table></noscript></div>";
 }
 
 void AppendBattle(std::string& out, const AfterAction& after, const Battle& battle, int number) {

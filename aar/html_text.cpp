@@ -22,6 +22,12 @@ void AppendHtml(std::string& out, std::string_view bytes) {
       case '\'':
         out += "&#39;";
         break;
+      case '\r':
+      case '\n':
+        // White space to a browser; kept out so that a line of the page
+        // never ends inside a text.
+        out += ' ';
+        break;
       default:
         // Plain ASCII is most of every file: keep it off the table lookup.
         if (byte >= 0x20 && byte < 0x7F)

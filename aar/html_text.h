@@ -11,7 +11,8 @@ namespace tarveld::aar {
 
 // Appends `bytes` (Windows-1252) as UTF-8 with & < > " ' written as
 // character references: safe as element text and as a quoted attribute
-// value alike.
+// value alike. CR and LF become spaces, so a text never breaks a line of
+// the page.
 void AppendHtml(std::string& out, std::string_view bytes);
 
 // AppendHtml of at most the first `limit` bytes, with "…" when cut. The

@@ -53,9 +53,7 @@ thead th{white-space:nowrap;font-size:12px;color:var(--muted);text-transform:upp
 .messages td:nth-child(3){overflow-wrap:anywhere}
 .messages td:nth-child(1){width:11em}
 .messages td:nth-child(2){width:6em}
-table:not(.paged) tbody.chunk{content-visibility:auto}
-.paged tr.msg{display:none}
-.paged tr.msg.on{display:table-row}
+tbody.chunk{content-visibility:auto}
 .tools{display:flex;flex-wrap:wrap;gap:8px;align-items:center;margin:0 0 8px}
 .tools input{flex:1 1 260px;font:inherit;padding:5px 8px;border:1px solid #aab2b9;border-radius:4px}
 .tools .status{color:var(--muted);font-size:14px;min-width:12em}
@@ -71,7 +69,6 @@ figure{break-inside:avoid}
 thead{display:table-header-group}
 tr{break-inside:avoid}
 .tools{display:none!important}
-.paged tr.msg{display:table-row}
 tbody.chunk{content-visibility:visible}
 a{color:inherit;text-decoration:none}
 }
@@ -90,14 +87,28 @@ const std::string_view kPageScript = R"js(
   'use strict';
   var PAGE = 500;
   var wanted = new URLSearchParams(window.location.search).get('filter') || '';
+  var logs = [];
 
   function count(n) {
     return String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ',');
   }
 
+  // The text a row shows, for the filter: its markup less tags and the
+  // five character references the page writes.
+  function plain(row) {
+    return row.replace(/<[^>]*>/g, ' ').replace(/&(lt|gt|quot|#39|amp);/g, function (all, name) {
+      return {lt: '<', gt: '>', quot: '"', '#39': "'", amp: '&'}[name];
+    }).toLowerCase();
+  }
+
   function setUp(log) {
-    var table = log.querySelector('table');
-    var rows = Array.prototype.slice.call(table.querySelectorAll('tr.msg'));
+    // The rows as the page wrote them, one a line, in the <noscript> block
+    // that a browser running scripts keeps as plain text.
+    var rows = log.querySelector('noscript').textContent.split('\n').filter(function (line) {
+      return line.lastIndexOf('<tr', 0) === 0;
+    });
+    var table = log.querySelector('table.shown');
+    var body = table.querySelector('tbody');
     var tools = log.querySelector('.tools');
     var input = tools.querySelector('input');
     var status = tools.querySelector('.status');
@@ -106,15 +117,16 @@ const std::string_view kPageScript = R"js(
     var texts = null;
     var matches = rows;
     var page = 0;
-    var shown = [];
     var timer = 0;
+
+    function render(list) {
+      body.innerHTML = list.join('');
+    }
 
     function show() {
       var pages = Math.max(1, Math.ceil(matches.length / PAGE));
       page = Math.min(Math.max(page, 0), pages - 1);
-      shown.forEach(function (row) { row.classList.remove('on'); });
-      shown = matches.slice(page * PAGE, (page + 1) * PAGE);
-      shown.forEach(function (row) { row.classList.add('on'); });
+      render(matches.slice(page * PAGE, (page + 1) * PAGE));
       var what = matches.length === rows.length ? count(rows.length) + ' messages'
                                                 : count(matches.length) + ' of ' + count(rows.length) + ' messages';
       status.textContent = pages > 1 ? what + ', page ' + (page + 1) + ' of ' + pages : what;
@@ -130,7 +142,7 @@ const std::string_view kPageScript = R"js(
         matches = rows;
       } else {
         if (texts === null) {
-          texts = rows.map(function (row) { return row.textContent.toLowerCase(); });
+          texts = rows.map(plain);
         }
         matches = rows.filter(function (row, i) {
           return words.every(function (word) { return texts[i].indexOf(word) >= 0; });
@@ -147,12 +159,16 @@ const std::string_view kPageScript = R"js(
     previous.addEventListener('click', function () { page -= 1; show(); });
     next.addEventListener('click', function () { page += 1; show(); });
     input.value = wanted;
-    table.classList.add('paged');
     tools.hidden = false;
+    table.hidden = false;
     filter();
+    // Paper gets every matching row, not the page on screen.
+    logs.push({all: function () { render(matches); }, page: show});
   }
 
   Array.prototype.forEach.call(document.querySelectorAll('.log'), setUp);
+  window.addEventListener('beforeprint', function () { logs.forEach(function (l) { l.all(); }); });
+  window.addEventListener('afterprint', function () { logs.forEach(function (l) { l.page(); }); });
   document.documentElement.setAttribute('data-script', 'ready');
 })();
 )js";

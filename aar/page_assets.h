@@ -14,10 +14,12 @@ extern const std::string_view kPageStyle;
 // sees one in the document it dumps.
 extern const std::string_view kErrorRecorderScript;
 
-// Runs last: the filter box and pages of the message logs. The page is
-// complete without it; it only hides rows. When done it sets
-// data-script="ready" on the root element. A query "?filter=words" fills
-// every filter box, so a search can be bookmarked (and tested).
+// Runs last: shows each message log a page of rows at a time, from the
+// rows its <noscript> block holds, with a filter box; for printing, every
+// matching row. The page is complete without it. When done it sets
+// data-script="ready" on the root element, and data-shown (the rows that
+// match) on each log. A query "?filter=words" fills every filter box, so a
+// search can be bookmarked (and tested).
 extern const std::string_view kPageScript;
 
 }  // namespace tarveld::aar
