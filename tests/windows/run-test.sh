@@ -14,6 +14,10 @@
 #   run-test.sh replay-host-carries-on SESSION
 #                                          the replay host with the report path
 #                                          a directory
+#   run-test.sh aar-imports                tarveld-aar.exe needs system DLLs only
+#   run-test.sh aar SESSION                tarveld-aar.exe and the Linux
+#                                          tarveld-aar make the same page of the
+#                                          session's files
 #
 # Each Windows program runs from a fresh directory under TARVELD_TEST_WORK,
 # beside a copy of TARVELD.dll, with its output in files (wine's helper
@@ -101,9 +105,10 @@ case_exports() {
 case_player_zip() {
   [[ -f $TARVELD_PLAYER_ZIP ]] || fail "no package at $TARVELD_PLAYER_ZIP"
   local names
-  names=$(unzip -Z1 "$TARVELD_PLAYER_ZIP" | sort | tr '\n' ' ')
+  names=$(unzip -Z1 "$TARVELD_PLAYER_ZIP" | LC_ALL=C sort | tr '\n' ' ')
   echo "package: $names"
-  [[ $names == "README.txt TARVELD.dll " ]] || fail "the package must hold README.txt and TARVELD.dll"
+  [[ $names == "README.txt TARVELD.dll tarveld-aar.exe " ]] ||
+    fail "the package must hold README.txt, TARVELD.dll and tarveld-aar.exe"
   fresh_work player-zip
   unzip -q "$TARVELD_PLAYER_ZIP" -d "$work/run" || fail "cannot unpack"
   # The packed DLL is the built one less its debug information.
@@ -219,6 +224,62 @@ case_replay_host_carries_on() {
     fail "the directory changed"
 }
 
+# tarveld-aar.exe is a program the player double-clicks: nothing it needs
+# may be missing from a bare Windows.
+case_aar_imports() {
+  [[ -x $TARVELD_OBJDUMP ]] || fail "no objdump for the target ($TARVELD_OBJDUMP)"
+  local imports dll status=0
+  imports=$("$TARVELD_OBJDUMP" -p "$TARVELD_AAR" | awk '/DLL Name:/ { print toupper($3) }' | sort -u)
+  echo "imports: $(tr '\n' ' ' <<<"$imports")"
+  [[ -n $imports ]] || fail "no import table found in $TARVELD_AAR"
+  for dll in $imports; do
+    case $dll in
+      KERNEL32.DLL | MSVCRT.DLL | SHELL32.DLL | USER32.DLL | ADVAPI32.DLL | NTDLL.DLL) ;;
+      *)
+        echo "FAILED: $dll is not a system DLL" >&2
+        status=1
+        ;;
+    esac
+  done
+  return $status
+}
+
+# The session through the Linux build gives a report and a journal; the
+# Linux tarveld-aar and tarveld-aar.exe under wine must make the same page
+# of them, byte for byte: the page holds no path, clock or locale. The
+# Windows program runs twice: given the folder, and given none from a
+# folder without the files, where it falls back to its own folder.
+case_aar() {
+  local session=$1
+  if [[ ! -x $TARVELD_LINUX_REPLAY || ! -x $TARVELD_LINUX_AAR ]]; then
+    echo "SKIPPED: no Linux build: $TARVELD_LINUX_REPLAY or $TARVELD_LINUX_AAR is missing" \
+      "(build the linux preset first, or point TARVELD_LINUX_BUILD_DIR at one)"
+    exit $kSkip
+  fi
+  fresh_work aar
+  mkdir -p "$work/linux" "$work/elsewhere"
+  "$TARVELD_LINUX_REPLAY" --dir "$work/linux" "$session" >"$work/linux-stdout.txt" 2>&1 ||
+    fail "the Linux replay failed: $(cat "$work/linux-stdout.txt")"
+  "$TARVELD_LINUX_AAR" "$work/linux" >"$work/linux-stdout.txt" 2>&1 ||
+    fail "the Linux tarveld-aar failed: $(cat "$work/linux-stdout.txt")"
+  local linux_page=$work/linux/Tarveld-AAR.html
+  [[ -s $linux_page ]] || fail "the Linux tarveld-aar wrote no page"
+
+  stage "$TARVELD_AAR"
+  cp "$work/linux/Tarveld.txt" "$work/linux/Tarveld.log" "$work/run/" || fail "cannot stage the files"
+  run_windows "$work/run/tarveld-aar.exe" "$(windows_path "$work/run")" ||
+    fail "tarveld-aar.exe failed"
+  grep -q 'Tarveld-AAR\.html' "$work/stdout.txt" || fail "tarveld-aar.exe printed no page path"
+  cmp "$linux_page" "$work/run/Tarveld-AAR.html" || fail "the pages differ"
+  echo "page of $(wc -c <"$linux_page") bytes, equal"
+
+  rm "$work/run/Tarveld-AAR.html"
+  (cd "$work/elsewhere" && run_windows "$work/run/tarveld-aar.exe" --out "$(windows_path "$work/fallback.html")") ||
+    fail "tarveld-aar.exe without a folder failed"
+  cmp "$linux_page" "$work/fallback.html" || fail "the page made from the program's folder differs"
+  echo "page made from the program's own folder, equal"
+}
+
 [[ $# -ge 1 ]] || fail "usage: run-test.sh CASE [ARGUMENT...]"
 test_case=$1
 shift
@@ -230,5 +291,7 @@ case $test_case in
   locale) case_locale "$@" ;;
   replay) case_replay "$@" ;;
   replay-host-carries-on) case_replay_host_carries_on "$@" ;;
+  aar-imports) case_aar_imports ;;
+  aar) case_aar "$@" ;;
   *) fail "unknown case $test_case" ;;
 esac
