@@ -30,6 +30,12 @@ std::string_view BattleTitle(const Battle& battle) {
                                  : std::string_view(battle.scenario);
 }
 
+// False when the report alone was read and lists several scenario starts:
+// no message, and so no span of game time, is known to be one battle's.
+bool KnowsEvents(const AfterAction& after) {
+  return after.basis == Basis::kJournal || after.unattributed.empty();
+}
+
 std::string BattleId(int number) {
   return "battle-" + std::to_string(number);
 }
@@ -126,7 +132,10 @@ void AppendIndex(std::string& out, const AfterAction& after) {
       AppendHtml(out, battle.first.date);
       out += " \u00b7 ";
     }
-    out += Count(battle.messages.size(), "message", "messages");
+    if (KnowsEvents(after))
+      out += Count(battle.messages.size(), "message", "messages");
+    else
+      out += "scenario start";
     if (after.basis == Basis::kJournal) {
       out += " \u00b7 " + Count(battle.sinkings.size(), "sinking", "sinkings") + " \u00b7 " +
              Count(battle.time_factors.size(), "time-factor change", "time-factor changes");
@@ -146,24 +155,27 @@ void AppendFact(std::string& out, std::string_view term, std::string_view value_
   out += "</dd></div>";
 }
 
-void AppendFacts(std::string& out, const Battle& battle, Basis basis) {
+// The battle's facts; a dash for what the files read cannot tell.
+void AppendFacts(std::string& out, const Battle& battle, const AfterAction& after) {
+  const bool known = KnowsEvents(after);
   std::string value;
   out += "<dl class=\"facts\">";
   AppendDate(value, battle.start_date);
   AppendFact(out, "Start date", value);
 
-  value = SpanText(battle.last.game_time - battle.first.game_time) + " <small>(game time " +
-          std::to_string(battle.first.game_time) + " to " + std::to_string(battle.last.game_time) +
-          ")</small>";
+  value = !known ? std::string(kDash)
+                 : SpanText(battle.last.game_time - battle.first.game_time) +
+                       " <small>(game time " + std::to_string(battle.first.game_time) + " to " +
+                       std::to_string(battle.last.game_time) + ")</small>";
   AppendFact(out, "Game time covered", value);
   value.clear();
   AppendDate(value, battle.first.date);
   AppendFact(out, "First game date", value);
   value.clear();
-  AppendDate(value, battle.last.date);
+  AppendDate(value, known ? battle.last.date : std::string());
   AppendFact(out, "Last game date", value);
-  AppendFact(out, "Messages", CountText(battle.messages.size()));
-  const bool journal = basis == Basis::kJournal;
+  AppendFact(out, "Messages", known ? CountText(battle.messages.size()) : std::string(kDash));
+  const bool journal = after.basis == Basis::kJournal;
   AppendFact(out, "Sinkings", journal ? CountText(battle.sinkings.size()) : std::string(kDash));
   AppendFact(out, "Time-factor changes",
              journal ? CountText(battle.time_factors.size()) : std::string(kDash));
@@ -268,8 +280,15 @@ void AppendBattle(std::string& out, const AfterAction& after, const Battle& batt
   if (battle.play > 1)
     out += "<span class=\"play\">play " + std::to_string(battle.play) + "</span>";
   out += "</h2>";
-  AppendFacts(out, battle, after.basis);
+  AppendFacts(out, battle, after);
 
+  if (!KnowsEvents(after)) {
+    out +=
+        "<p class=\"none-here\">The report alone cannot tell which messages are this "
+        "battle's: they are under <a href=\"#kept\">Messages kept by the report</a>.</p>"
+        "</section>";
+    return;
+  }
   if (!battle.HasEvents()) {
     out += "<p class=\"none-here\">No events were recorded in this battle.</p></section>";
     return;

@@ -197,22 +197,26 @@ std::string_view GroupName(const Sinking& sinking) {
 std::size_t AppendSinkings(std::string& out, const Battle& battle,
                            const std::vector<PlacedSinking>& placed, const std::vector<int>& lanes,
                            std::int64_t marker_y) {
+  // Leaders first, so that every label's halo covers those crossing it.
   std::size_t unlabelled = 0;
   for (std::size_t i = 0; i < placed.size(); ++i) {
-    const PlacedSinking& p = placed[i];
-    const Sinking& sinking = battle.sinkings[p.index];
-    if (lanes[i] < 0) {
+    if (lanes[i] >= 0)
+      AppendLine(out, "lead", placed[i].x, marker_y - 50, placed[i].x,
+                 marker_y - 70 - lanes[i] * kLaneHeight);
+    else
       ++unlabelled;
+  }
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    const PlacedSinking& p = placed[i];
+    if (lanes[i] < 0)
       continue;
-    }
-    const std::int64_t baseline = marker_y - 100 - lanes[i] * kLaneHeight;
-    AppendLine(out, "lead", p.x, marker_y - 50, p.x, baseline + 30);
+    const Sinking& sinking = battle.sinkings[p.index];
     out += "<text class=\"sink-label";
     out += p.anchor_end ? " end" : "";
     out += "\" x=\"";
     AppendTenths(out, p.anchor_end ? p.span.right : p.span.left);
     out += "\" y=\"";
-    AppendTenths(out, baseline);
+    AppendTenths(out, marker_y - 100 - lanes[i] * kLaneHeight);
     out += "\">";
     AppendHtmlShortened(out, GroupName(sinking), kLabelGroupBytes);
     out += " \u00b7 ";
@@ -222,6 +226,7 @@ std::size_t AppendSinkings(std::string& out, const Battle& battle,
   // Markers last, over the leaders.
   for (const PlacedSinking& p : placed) {
     const Sinking& sinking = battle.sinkings[p.index];
+    const std::string game_time = std::to_string(sinking.at.game_time);
     out += "<circle class=\"sink\" cx=\"";
     AppendTenths(out, p.x);
     out += "\" cy=\"";
@@ -231,8 +236,13 @@ std::size_t AppendSinkings(std::string& out, const Battle& battle,
     out += ", unit ";
     AppendHtml(out, sinking.unit);
     out += ", ";
-    AppendHtml(out, sinking.at.date.empty() ? "game time" : sinking.at.date);
-    out += " (" + std::to_string(sinking.at.game_time) + ")</title></circle>";
+    if (sinking.at.date.empty()) {
+      out += "game time " + game_time;
+    } else {
+      AppendHtml(out, sinking.at.date);
+      out += " (game time " + game_time + ")";
+    }
+    out += "</title></circle>";
   }
   return unlabelled;
 }
