@@ -37,8 +37,9 @@ svg.timeline{width:100%;height:auto;display:block;background:var(--paper)}
 .timeline .grid{stroke:#eceff1}
 .timeline .axis{stroke:#8a939b}
 .timeline .lead{stroke:#e4b4ae}
-.timeline .sink{fill:var(--loss);stroke:#fff;stroke-width:1}
+.timeline .sink{fill:var(--loss)}
 .timeline .step{fill:none;stroke:var(--tempo);stroke-width:2}
+.timeline .step.dense{stroke-width:1}
 .timeline .ticks{stroke:#6f7a84;stroke-width:1.4}
 figcaption{font-size:13px;color:var(--muted);margin-top:4px}
 figcaption .key-sink{color:var(--loss)}

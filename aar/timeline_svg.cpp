@@ -281,17 +281,23 @@ void AppendTimeFactors(std::string& out, const Battle& battle, const Axis& axis,
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return axis.Seconds(battle.time_factors[a].at) < axis.Seconds(battle.time_factors[b].at);
   });
-  // Changes that land on one x leave only the last standing there.
+  // Changes that land on one x leave only the last standing there. Past a
+  // hundred changes, one slot of width counts as one x: the line then shows
+  // the factor in force at each slot's end, and no longer fills the band
+  // with strokes up and down.
+  const bool dense = battle.time_factors.size() > 100;
   std::vector<std::pair<std::int64_t, std::int64_t>> points;  // x, y
   for (const std::size_t i : order) {
-    const std::int64_t x = axis.X(battle.time_factors[i].at);
+    std::int64_t x = axis.X(battle.time_factors[i].at);
+    if (dense)
+      x = kPlotLeft + (x - kPlotLeft) / kSlot * kSlot;
     const std::int64_t y = level_y(battle.time_factors[i].factor);
     if (!points.empty() && points.back().first == x)
       points.back().second = y;
     else if (points.empty() || points.back().second != y)
       points.emplace_back(x, y);
   }
-  out += "<path class=\"step\" d=\"M";
+  out += dense ? "<path class=\"step dense\" d=\"M" : "<path class=\"step\" d=\"M";
   AppendTenths(out, points[0].first);
   out += ' ';
   AppendTenths(out, points[0].second);
