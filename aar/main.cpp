@@ -81,6 +81,11 @@ int Run(const CommandLine& line) {
       directory = fallback;
   }
 
+  if (line.directory_given && !IsDirectory(directory)) {
+    std::fprintf(stderr, "tarveld-aar: nothing to read: there is no folder %s\n",
+                 directory.c_str());
+    return 1;
+  }
   Inputs inputs;
   std::string error;
   if (!ReadInputs(directory, inputs, error)) {

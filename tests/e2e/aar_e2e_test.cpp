@@ -338,6 +338,7 @@ TEST(AarProgram, FailsClearlyAndWritesNothing) {
   const std::string missing_out = dir.File("no-such-folder/page.html");
   const std::vector<Case> cases = {
       {{dir.File("empty")}, 1, "nothing to read: neither " + dir.File("empty/Tarveld.txt")},
+      {{dir.File("missing")}, 1, "nothing to read: there is no folder " + dir.File("missing")},
       {{dir.File("journal-is-a-folder")},
        1,
        "cannot read " + dir.File("journal-is-a-folder/Tarveld.log") + ": it is a folder"},
