@@ -35,6 +35,9 @@ class FakePlatform : public platform::Platform {
   platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
     return platform::Native().AppendLine(path, line);
   }
+  platform::IoResult FlushFile(const std::string& path) override {
+    return platform::Native().FlushFile(path);
+  }
   platform::LocalTime LocalClock() override { return clock; }
   platform::LocaleId UserDefaultLocale() override { return user_locale; }
   void SetThreadLocale(platform::LocaleId locale) override { thread_locale = locale; }
