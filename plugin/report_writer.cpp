@@ -42,6 +42,13 @@ ReportWriter& Writer() {
   return writer;
 }
 
+// What the last writes at unload go through is made first, so that, as
+// statics end in the reverse order of their making, it outlives the writer.
+ReportWriter::ReportWriter() {
+  platform::Native();
+  DirectOutput();
+}
+
 ReportWriter::~ReportWriter() {
   if (platform::MayJoinThreadsAtUnload()) {
     Finish(kFinishTimeoutMs, "unload");
@@ -134,6 +141,7 @@ bool ReportWriter::Finish(std::uint32_t timeout_ms, const char* who) {
     if (HasWork() && !EnsureRunning())
       WorkHere();
     stop_ = true;
+    hurry_ = true;  // a writer pausing after a failure tries again now
     monitor_.NotifyAll();
     while (running_ && (HasWork() || in_flight_) && MillisecondsUntil(deadline) > 0)
       monitor_.Wait(MillisecondsUntil(deadline));
@@ -147,6 +155,7 @@ bool ReportWriter::Finish(std::uint32_t timeout_ms, const char* who) {
   platform::MonitorLock lock(monitor_);
   stop_ = false;
   give_up_ = false;
+  hurry_ = false;
   const bool done = !HasWork() && !in_flight_;
   if (!done)
     NameWhatIsLeft(who);
@@ -190,7 +199,7 @@ void ReportWriter::Run() {
     }
     pause = pause == 0 ? kFirstPauseMs : std::min(pause * 2, kLongestPauseMs);
     const std::uint64_t until = platform::MonotonicMilliseconds() + pause;
-    while (!give_up_ && MillisecondsUntil(until) > 0)
+    while (!give_up_ && !hurry_ && MillisecondsUntil(until) > 0)
       monitor_.Wait(MillisecondsUntil(until));
   }
   running_ = false;
@@ -203,6 +212,7 @@ bool ReportWriter::HasWork() const {
 }
 
 void ReportWriter::TakeWork() {
+  hurry_ = false;
   round_report_ = has_pending_;
   if (has_pending_) {
     std::swap(pending_, writing_);

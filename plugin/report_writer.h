@@ -49,7 +49,7 @@ class ReportWriter final : public ReportOutput {
   // then in hand).
   static constexpr std::uint32_t kFinishTimeoutMs = 3000;
 
-  ReportWriter() = default;
+  ReportWriter();
   // Puts what is pending on disk: waiting for the thread where the system
   // allows it at unload, writing on this thread where it does not.
   ~ReportWriter() override;
@@ -135,6 +135,7 @@ class ReportWriter final : public ReportOutput {
   bool running_ = false;  // a thread is in Run() and will look at the work
   bool stop_ = false;     // Finish: end once the work is done
   bool give_up_ = false;  // Finish ran out of time: end after the write in hand
+  bool hurry_ = false;    // Finish came: cut the pause after a failure short
   std::string last_failure_;
 
   // The round in hand: the writer thread's while it works, or the thread

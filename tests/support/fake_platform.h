@@ -46,11 +46,13 @@ class FakePlatform : public platform::Platform {
   void DebugOutput(const std::string& text) override { debug_lines.push_back(text); }
 };
 
-// Installs a platform for the lifetime of the guard.
+// Installs a platform for the lifetime of the guard. The report writer's
+// thread may still be calling it when the test ends, so the guard lets the
+// writer finish before it takes the platform away.
 class ScopedPlatform {
  public:
   explicit ScopedPlatform(platform::Platform& p) { platform::Install(&p); }
-  ~ScopedPlatform() { platform::Install(nullptr); }
+  ~ScopedPlatform();
   ScopedPlatform(const ScopedPlatform&) = delete;
   ScopedPlatform& operator=(const ScopedPlatform&) = delete;
 };
