@@ -67,6 +67,9 @@ class BenchPlatform final : public tarveld::platform::Platform {
   tarveld::platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
     return Native().AppendLine(path, line);
   }
+  tarveld::platform::IoResult FlushFile(const std::string& path) override {
+    return Native().FlushFile(path);
+  }
   tarveld::platform::LocalTime LocalClock() override { return {2024, 3, 7, 21, 5, 3, 250}; }
   tarveld::platform::LocaleId UserDefaultLocale() override { return 0x0409; }
   void SetThreadLocale(tarveld::platform::LocaleId) override {}

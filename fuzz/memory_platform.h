@@ -36,6 +36,7 @@ class MemoryPlatform : public platform::Platform {
     file += "\r\n";
     return {};
   }
+  platform::IoResult FlushFile(const std::string&) override { return {}; }
   platform::LocalTime LocalClock() override { return {2024, 3, 7, 21, 5, 3, 250}; }
   platform::LocaleId UserDefaultLocale() override { return 0x0409; }
   void SetThreadLocale(platform::LocaleId) override {}

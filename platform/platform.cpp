@@ -1,16 +1,20 @@
 #include "platform/platform.h"
 
+#include <atomic>
+
 namespace tarveld::platform {
 namespace {
-Platform* installed = nullptr;
+// Read by the report writer's thread too.
+std::atomic<Platform*> installed{nullptr};
 }  // namespace
 
 Platform& Current() {
-  return installed != nullptr ? *installed : Native();
+  Platform* const platform = installed.load(std::memory_order_acquire);
+  return platform != nullptr ? *platform : Native();
 }
 
 void Install(Platform* platform) {
-  installed = platform;
+  installed.store(platform, std::memory_order_release);
 }
 
 }  // namespace tarveld::platform

@@ -2,7 +2,8 @@
 //
 // Everything the plug-in needs from the system passes through `Platform`:
 // the host executable's path, the file-existence test, reading a whole file,
-// replacing a file's contents, appending a line to a file, the local clock,
+// replacing a file's contents, appending a line to a file and flushing it,
+// the local clock,
 // the user's locale items and the debug output. The core includes this
 // header and nothing of the OS; `posix.cpp` and `windows.cpp` implement it,
 // one per target, and tests install a fake to make clocks, locales and
@@ -98,15 +99,23 @@ class Platform {
 
   // Appends `line` followed by CR LF at the end of the file, creating the
   // file when it is missing; nothing already in the file is ever moved,
-  // rewritten or cut. The bytes go out in one write and are flushed, so a
-  // crash leaves every earlier line whole and at most this one cut short.
+  // rewritten or cut. The bytes go out in one write, so a crash of the
+  // process leaves every earlier line whole and at most this one cut short;
+  // the system's file cache holds them, and FlushFile puts them on disk.
   // A file that does not end with a line break (a line cut short so) gets
   // its break first, in the same write: CR LF, or only the LF when it ends
   // with a CR. `line` holds no CR or LF. Others may read the file meanwhile.
+  // Only a regular file is appended to: a FIFO, a device or a directory at
+  // the path fails at once, without waiting for a reader.
   // kCreateFailed: the file could not be opened or created for appending,
-  // and nothing was written; kWriteFailed: the bytes could not be written
-  // or flushed completely, and a part of them may end the file.
+  // or is no regular file, and nothing was written; kWriteFailed: the bytes
+  // could not be written completely, and a part of them may end the file.
   virtual IoResult AppendLine(const std::string& path, std::string_view line) = 0;
+
+  // Puts what was written to an existing regular file on disk (fsync,
+  // FlushFileBuffers). kCreateFailed: it could not be opened, or is no
+  // regular file; kWriteFailed: the flush failed.
+  virtual IoResult FlushFile(const std::string& path) = 0;
 
   virtual LocalTime LocalClock() = 0;
 
@@ -130,7 +139,9 @@ Platform& Native();
 // The platform in use: Native() unless a test installed another.
 Platform& Current();
 
-// Makes `platform` the one in use; nullptr restores Native().
+// Makes `platform` the one in use; nullptr restores Native(). The report
+// writer's thread calls the platform too: switch only while it has nothing
+// in hand (after the writer's Finish).
 void Install(Platform* platform);
 
 }  // namespace tarveld::platform

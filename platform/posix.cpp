@@ -4,7 +4,7 @@
 // Sections, in order:
 //   1. The system-call table (posix_syscalls.h).
 //   2. Files: executable path, existence test, whole-file read, atomic
-//      replacement, line append.
+//      replacement, line append, flush.
 //   3. Clock and debug output.
 //   4. Time-format translation (posix_locale.h).
 //   5. Locales: identifiers for locale names, per-thread locale, items.
@@ -127,6 +127,12 @@ std::string UniqueSuffix() {
   return ".tmp-" + std::to_string(getpid()) + "-" + std::string(hex, end);
 }
 
+// The directory part of `path`, its final "/" included; "" for none.
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
 // Flushes the directory entry of a rename. Best effort: the data is already
 // safe in the file, and a file system that cannot sync directories is no
 // reason to report the write as failed.
@@ -147,6 +153,7 @@ class PosixPlatform final : public Platform {
   IoResult ReadFile(const std::string& path, std::string& bytes) override;
   IoResult ReplaceFile(const std::string& path, std::string_view bytes) override;
   IoResult AppendLine(const std::string& path, std::string_view line) override;
+  IoResult FlushFile(const std::string& path) override;
   LocalTime LocalClock() override;
   LocaleId UserDefaultLocale() override;
   void SetThreadLocale(LocaleId locale) override;
@@ -238,9 +245,6 @@ int RefusesWriting(const std::string& path) {
 // holds either the old content or the new, never a part. Every failure
 // removes the fresh file and leaves the old one untouched.
 IoResult PosixPlatform::ReplaceFile(const std::string& path, std::string_view bytes) {
-  const size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-
   if (const int refused = RefusesWriting(path); refused != 0) {
     return {IoStatus::kCreateFailed, refused};
   }
@@ -278,7 +282,7 @@ IoResult PosixPlatform::ReplaceFile(const std::string& path, std::string_view by
     Syscalls().unlink(temp.c_str());
     return {IoStatus::kCreateFailed, error};
   }
-  SyncDirectory(directory);
+  SyncDirectory(DirectoryOf(path));
   return {};
 }
 
@@ -300,22 +304,38 @@ std::string_view BreakBefore(int fd, off_t size) {
   return n == 1 && last == '\r' ? "\n" : "\r\n";
 }
 
+// Opens `path` for `flags` without waiting (a FIFO without a reader would
+// block the open, and one with a reader every write) and keeps it only when
+// it is a regular file, whose status it leaves in `status`. -1 with errno
+// set otherwise; EINVAL for a FIFO, a device or a socket.
+int OpenRegularFile(const std::string& path, int flags, mode_t mode, struct stat& status) {
+  const int fd = OpenRetrying(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) {
+    return -1;
+  }
+  int error = Syscalls().fstat(fd, &status) < 0 ? errno : 0;
+  if (error == 0 && !S_ISREG(status.st_mode)) {
+    error = EINVAL;
+  }
+  if (error != 0) {
+    Syscalls().close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
 // O_APPEND puts every write at the end of the file, whatever the offset,
 // so the line lands after everything that is there, from this process or
 // another. The bytes go out in one write: a loop over writes only when
 // the system stores fewer (a full disk), so a crash cuts at most this line.
-// When the file was empty, and so most likely new, its directory entry is
-// flushed too.
+// Nothing is flushed here: the caller is the game's thread, and FlushFile
+// does that part elsewhere.
 IoResult PosixPlatform::AppendLine(const std::string& path, std::string_view line) {
-  const int fd = OpenRetrying(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  struct stat status {};
+  const int fd = OpenRegularFile(path, O_RDWR | O_APPEND | O_CREAT, 0666, status);
   if (fd < 0) {
     return {IoStatus::kCreateFailed, errno};
-  }
-  struct stat status {};
-  if (Syscalls().fstat(fd, &status) < 0) {
-    const int error = errno;
-    Syscalls().close(fd);
-    return {IoStatus::kCreateFailed, error};
   }
 
   const std::string_view before = BreakBefore(fd, status.st_size);
@@ -324,19 +344,31 @@ IoResult PosixPlatform::AppendLine(const std::string& path, std::string_view lin
   bytes.append(before).append(line).append("\r\n");
 
   int error = WriteAll(fd, bytes);
-  if (error == 0 && FsyncRetrying(fd) < 0) {
-    error = errno;
-  }
   if (Syscalls().close(fd) < 0 && error == 0) {
     error = errno;
   }
   if (error != 0) {
     return {IoStatus::kWriteFailed, error};
   }
-  if (status.st_size == 0) {
-    const size_t slash = path.rfind('/');
-    SyncDirectory(slash == std::string::npos ? "" : path.substr(0, slash + 1));
+  return {};
+}
+
+// The file's data, then its directory entry, which a new file needs to
+// survive a power loss and which costs next to nothing once it is on disk.
+IoResult PosixPlatform::FlushFile(const std::string& path) {
+  struct stat status {};
+  const int fd = OpenRegularFile(path, O_RDONLY, 0, status);
+  if (fd < 0) {
+    return {IoStatus::kCreateFailed, errno};
   }
+  int error = FsyncRetrying(fd) < 0 ? errno : 0;
+  if (Syscalls().close(fd) < 0 && error == 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    return {IoStatus::kWriteFailed, error};
+  }
+  SyncDirectory(DirectoryOf(path));
   return {};
 }
 

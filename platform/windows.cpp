@@ -2,7 +2,7 @@
 //
 // Sections, in order:
 //   1. Files: executable path, existence test, whole-file read, atomic
-//      replacement, line append.
+//      replacement, line append, flush.
 //   2. Clock, locales and debug output.
 //   3. Native().
 //
@@ -28,18 +28,6 @@ namespace {
 // The error code of the last failed call, as the seam reports it.
 int LastError() {
   return static_cast<int>(GetLastError());
-}
-
-// A rename over the report meets a sharing violation or a denied access
-// while another program (a virus scanner, an indexer, an editor reading the
-// file) holds it open for a moment. These are retried a few times with a
-// growing pause, 150 ms at most in all; anything else fails at once.
-constexpr int kRenameTries = 5;
-constexpr DWORD kFirstRenamePauseMs = 10;
-
-bool IsTransientRenameError(DWORD code) {
-  return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
-         code == ERROR_LOCK_VIOLATION;
 }
 
 // Writes all of `bytes` to `file`, in pieces a DWORD can count. False when a
@@ -84,8 +72,8 @@ class WindowsPlatform final : public Platform {
   LocaleId ThreadLocale() override;
   int LocaleInfo(LocaleId locale, int item, char* buffer, int size) override;
   void DebugOutput(const std::string& text) override;
-
   IoResult AppendLine(const std::string& path, std::string_view line) override;
+  IoResult FlushFile(const std::string& path) override;
 
  private:
   unsigned next_serial_ = 0;
@@ -202,34 +190,37 @@ IoResult WindowsPlatform::ReplaceFile(const std::string& path, std::string_view 
     return {IoStatus::kWriteFailed, error};
   }
 
-  DWORD pause = kFirstRenamePauseMs;
-  for (int attempt = 1;; ++attempt) {
-    if (MoveFileExA(temp.c_str(), path.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return {};
-    }
-    const DWORD error = GetLastError();
-    if (attempt == kRenameTries || !IsTransientRenameError(error)) {
-      DeleteFileA(temp.c_str());
-      return {IoStatus::kCreateFailed, static_cast<int>(error)};
-    }
-    Sleep(pause);
-    pause *= 2;
+  // A sharing violation here (a virus scanner, an indexer or an editor
+  // holding the report for a moment) fails this write; the report writer
+  // tries again after a pause, away from the game's thread.
+  if (!MoveFileExA(temp.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const int error = LastError();
+    DeleteFileA(temp.c_str());
+    return {IoStatus::kCreateFailed, error};
   }
+  return {};
 }
 
 // Opened with FILE_APPEND_DATA and without FILE_WRITE_DATA, the file takes
-// every write at its end, whatever else has grown it. Only its last byte
-// is read, to end a line that a crash cut short (a byte that cannot be
-// read counts as such a cut: an empty line harms less than two events
-// merged); then the bytes go out in one WriteFile and are flushed.
+// every write at its end, whatever else has grown it. Only a disk file is
+// appended to (a pipe or a device could block the game's thread). Only its
+// last byte is read, to end a line that a crash cut short (a byte that
+// cannot be read counts as such a cut: an empty line harms less than two
+// events merged); then the bytes go out in one WriteFile. FlushFile puts
+// them on disk later, from another thread, so both share writing.
 IoResult WindowsPlatform::AppendLine(const std::string& path, std::string_view line) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return {IoStatus::kCreateFailed, LastError()};
   }
   LARGE_INTEGER size{};
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return {IoStatus::kCreateFailed, ERROR_INVALID_FUNCTION};
+  }
   if (!GetFileSizeEx(file, &size)) {
     const int error = LastError();
     CloseHandle(file);
@@ -259,7 +250,30 @@ IoResult WindowsPlatform::AppendLine(const std::string& path, std::string_view l
   if (wrote && written != bytes.size()) {
     SetLastError(ERROR_DISK_FULL);
   }
-  if (!wrote || written != bytes.size() || !FlushFileBuffers(file)) {
+  if (!wrote || written != bytes.size()) {
+    const int error = LastError();
+    CloseHandle(file);
+    return {IoStatus::kWriteFailed, error};
+  }
+  if (!CloseHandle(file)) {
+    return {IoStatus::kWriteFailed, LastError()};
+  }
+  return {};
+}
+
+// FlushFileBuffers needs a handle with write access; it flushes what every
+// handle of the process wrote to the file.
+IoResult WindowsPlatform::FlushFile(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {IoStatus::kCreateFailed, LastError()};
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return {IoStatus::kCreateFailed, ERROR_INVALID_FUNCTION};
+  }
+  if (!FlushFileBuffers(file)) {
     const int error = LastError();
     CloseHandle(file);
     return {IoStatus::kWriteFailed, error};

@@ -8,6 +8,11 @@
 // The journal line of an event is a second guarded piece of work, after the
 // report's: a report that cannot be written never costs the journal its
 // line, and a journal that cannot be written never touches the report.
+//
+// The disk work itself is the report writer's (report_writer.h): an entry
+// point changes memory, appends its journal line and returns. Failures of
+// the writes it handed over are named later, by the writer, after the
+// entry point whose work it was.
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -17,6 +22,7 @@
 #include "plugin/event_texts.h"
 #include "plugin/exports.h"
 #include "plugin/journal.h"
+#include "plugin/report_writer.h"
 #include "plugin/session.h"
 #include "report/exceptions.h"
 
@@ -34,6 +40,7 @@ void Report(const char* entry_point, const std::string& failure) {
 template <typename Work>
 bool Guarded(const char* entry_point, Work&& work) noexcept {
   try {
+    tarveld::Writer().SetCaller(entry_point);
     work();
     return true;
   } catch (const tarveld::Exception& failure) {
@@ -77,7 +84,12 @@ void TARVELD_CDECL DLLInit(std::uint32_t /*unused*/) {
   Guarded("DLLInit", [] { tarveld::BeginReport(tarveld::Session()); });
 }
 
-void TARVELD_CDECL DLLFree(void) {}
+// Returns once everything handed to the writer is on disk and its thread
+// has ended, or after ReportWriter::kFinishTimeoutMs of a failing disk,
+// naming what is not written. A later DLLInit or write starts it again.
+void TARVELD_CDECL DLLFree(void) {
+  Guarded("DLLFree", [] { tarveld::Writer().Finish(); });
+}
 
 void TARVELD_CDECL GameTime(std::int32_t game_time, std::int32_t second_value) {
   tarveld::SetGameTime(tarveld::Session(), game_time, second_value);

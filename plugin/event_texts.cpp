@@ -22,8 +22,10 @@ void SinkUnit(PluginSession& session, std::uint8_t unit, const char* group) {
     return;
   }
   // Always from the host's record as it stands now, never from the last
-  // result: the host may have changed it since the scenario loaded.
-  session.CurrentDate = AdvanceGameDate(*session.StartDate, session.GameClock);
+  // result: the host may have changed it since the scenario loaded. The
+  // journal dates later lines from this reading.
+  session.StartDateCopy = *session.StartDate;
+  session.CurrentDate = AdvanceGameDate(*session.StartDateCopy, session.GameClock);
   session.SinkDateText = FormatGameDate("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", session.CurrentDate);
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "plugin/game_calendar.h"
+#include "plugin/report_writer.h"
 #include "report/exceptions.h"
 #include "report/format_values.h"
 
@@ -89,12 +90,24 @@ std::string JournalPath() {
 void AppendToJournal(std::string_view line) {
   const std::string path = JournalPath();
   const platform::IoResult result = platform::Current().AppendLine(path, line);
-  if (result.ok())
+  if (result.ok()) {
+    Writer().JournalAppended(path);
     return;
+  }
   const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
   if (result.status == platform::IoStatus::kWriteFailed)
     throw EWriteError("Unable to append to file \"" + path + "\"" + cause);
   throw EFCreateError("Unable to open file \"" + path + "\" for appending" + cause);
+}
+
+void FlushJournal(const std::string& path) {
+  const platform::IoResult result = platform::Current().FlushFile(path);
+  if (result.ok())
+    return;
+  const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
+  if (result.status == platform::IoStatus::kWriteFailed)
+    throw EWriteError("Unable to flush file \"" + path + "\"" + cause);
+  throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause);
 }
 
 void JournalScenario(const GameDateRec* start_date, std::int32_t game_time,
@@ -103,14 +116,22 @@ void JournalScenario(const GameDateRec* start_date, std::int32_t game_time,
                               JournalEvent::kScenario, ScenarioJournalText(start_date, scenario)));
 }
 
+namespace {
+
+const GameDateRec* StartCopy(const PluginSession& session) {
+  return session.StartDateCopy ? &*session.StartDateCopy : nullptr;
+}
+
+}  // namespace
+
 void JournalMessage(const PluginSession& session, const char* message) {
-  AppendToJournal(JournalLine(JournalDate(session.StartDate, session.GameClock), session.GameClock,
+  AppendToJournal(JournalLine(JournalDate(StartCopy(session), session.GameClock), session.GameClock,
                               JournalEvent::kMessage,
                               message != nullptr ? std::string_view(message) : std::string_view()));
 }
 
 void JournalTimeFactor(const PluginSession& session) {
-  AppendToJournal(JournalLine(JournalDate(session.StartDate, session.GameClock), session.GameClock,
+  AppendToJournal(JournalLine(JournalDate(StartCopy(session), session.GameClock), session.GameClock,
                               JournalEvent::kTimeFactor, session.TimeFactorText));
 }
 

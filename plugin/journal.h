@@ -32,7 +32,7 @@ std::string_view JournalWord(JournalEvent event);
 
 // The date field for a line: the start record carried forward to
 // `game_time` as "1942-06-04 04:33:03", or "no start date" when there is
-// no record. Reads `*start` at the call.
+// no record.
 std::string JournalDate(const GameDateRec* start, std::int32_t game_time);
 
 // The text of a SCENARIO line: "Start=1942-06-04 04:30:00, Scenario=Convoy/Scen#3",
@@ -50,14 +50,21 @@ std::string JournalLine(std::string_view date, std::int32_t game_time, JournalEv
 // "Tarveld.log" beside the host's executable, composed afresh every call.
 std::string JournalPath();
 
-// Appends `line` (from JournalLine) to the journal in one write. Throws
-// EFCreateError when the journal cannot be opened or created, EWriteError
+// Appends `line` (from JournalLine) to the journal in one write, and asks
+// the report writer to flush it to disk. Throws EFCreateError when the
+// journal cannot be opened or created (or is no regular file), EWriteError
 // when the line cannot be written whole.
 void AppendToJournal(std::string_view line);
 
+// Puts the journal's appended lines on disk. Throws EFOpenError when it
+// cannot be opened, EWriteError when the flush fails.
+void FlushJournal(const std::string& path);
+
 // The journal lines of the entry points, each appended at once. A scenario
 // start is journalled from the call's own arguments; the other events
-// from the session as the entry point's work left it.
+// from the session as the entry point's work left it, dated from the
+// session's copy of the start record: the host's own record may be read
+// only in ScenLoad and UnitSink.
 void JournalScenario(const GameDateRec* start_date, std::int32_t game_time,
                      std::string_view scenario);
 void JournalMessage(const PluginSession& session, const char* message);

@@ -1,6 +1,7 @@
 #include "plugin/session.h"
 
 #include "platform/platform.h"
+#include "plugin/report_writer.h"
 #include "report/date_time.h"
 #include "report/format_values.h"
 
@@ -55,9 +56,10 @@ void BeginReport(PluginSession& session) {
   // A GUI framework would initialise its application object here. Nothing of
   // it is visible to the host or in the report, so there is nothing to do.
   const std::string path = ReportPath();
-  if (platform::Current().IsExistingFile(path))
+  // A report handed to the writer exists, even before it reaches the disk.
+  if (platform::Current().IsExistingFile(path) || Writer().HoldsTextFor(path))
     return;
-  session.Report = std::make_unique<TIniFile>(path);
+  session.Report = std::make_unique<TIniFile>(path, false, Writer());
   session.Report->PutText("Initial Start", "Actual Date ", " " + DateTimeText(LocalNow()));
 }
 
@@ -75,9 +77,13 @@ void LoadScenario(PluginSession& session, std::int16_t scenario_number, const ch
   // Without a record there is no date to copy; all zeros is what is then
   // recorded, rather than reading through a null reference.
   session.CurrentDate = start_date != nullptr ? *start_date : GameDateRec{};
+  session.StartDateCopy.reset();
+  if (start_date != nullptr)
+    session.StartDateCopy = *start_date;
 
-  // Opening may fail; the previous store then stays the session's.
-  auto store = std::make_unique<TIniFile>(ReportPath());
+  // Opening may fail; the previous store then stays the session's. The new
+  // store starts from the newest report, written or still with the writer.
+  auto store = std::make_unique<TIniFile>(ReportPath(), false, Writer());
   session.Report = std::move(store);
 
   session.Report->PutText("Session Start", "Game Date ", GameDateValue(session.CurrentDate));
@@ -91,7 +97,7 @@ void LogMessage(PluginSession& session, const char* message) {
   // A report that existed at DLLInit gets no store until a scenario loads;
   // open one now rather than lose the message.
   if (!session.Report)
-    session.Report = std::make_unique<TIniFile>(ReportPath());
+    session.Report = std::make_unique<TIniFile>(ReportPath(), false, Writer());
   session.Report->PutText("log", session.LogKey, TextOf(message));
 }
 

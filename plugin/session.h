@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,10 @@ struct PluginSession {
   std::int32_t ClockAux = 0;               // the host's second clock value; kept, never read
   const GameDateRec* StartDate = nullptr;  // the host's record, not a copy
   GameDateRec CurrentDate{};
+  // The host's start record as last read, in ScenLoad and at every
+  // UnitSink, the calls in which the host keeps it readable; the journal
+  // dates its other lines from this copy. None without a record.
+  std::optional<GameDateRec> StartDateCopy;
   std::unique_ptr<TIniFile> Report;
   std::string SinkText;
   std::string SinkDateText;

@@ -20,13 +20,40 @@ void TCustomIniFile::PutInteger(std::string_view section, std::string_view key,
   PutText(section, key, IntegerText(value));
 }
 
-TIniFile::TIniFile(std::string file_name, bool line_continuation)
-    : TCustomIniFile(std::move(file_name), line_continuation) {
+namespace {
+
+class PlatformOutput final : public ReportOutput {
+ public:
+  bool NewestText(const std::string&, std::string&) override { return false; }
+
+  void Replace(const std::string& path, std::string_view text) override {
+    const platform::IoResult result = platform::Current().ReplaceFile(path, text);
+    if (result.ok())
+      return;
+    if (result.status == platform::IoStatus::kWriteFailed)
+      throw EWriteError("Stream write error");
+    throw EFCreateError("Unable to create file \"" + path + "\"");
+  }
+};
+
+}  // namespace
+
+ReportOutput& DirectOutput() {
+  static PlatformOutput output;
+  return output;
+}
+
+TIniFile::TIniFile(std::string file_name, bool line_continuation, ReportOutput& output)
+    : TCustomIniFile(std::move(file_name), line_continuation), output_(&output) {
   platform::Platform& os = platform::Current();
-  // An absent file, or a directory, gives an empty store; the first write
-  // creates the file.
-  if (os.IsExistingFile(file_name_)) {
-    std::string bytes;
+  std::string bytes;
+  if (output_->NewestText(file_name_, bytes)) {
+    // Written by this store's output and not on disk yet: the disk would
+    // give an older report, which the next rewrite would then bring back.
+    sections_ = ParseLines(SplitLines(bytes));
+  } else if (os.IsExistingFile(file_name_)) {
+    // An absent file, or a directory, gives an empty store; the first write
+    // creates the file.
     if (!os.ReadFile(file_name_, bytes).ok()) {
       throw EFOpenError("Unable to open file \"" + file_name_ + "\"");
     }
@@ -94,14 +121,10 @@ void TIniFile::RewriteFile() {
     BuildFileText(sections_, text_);
   // The file is replaced whole (new file beside it, renamed over), never
   // truncated and rewritten in place: a crash or a full disk mid-write
-  // would otherwise lose the report. On failure the old file stands and the
-  // model keeps its untrimmed change for the next write.
-  const platform::IoResult result = platform::Current().ReplaceFile(file_name_, text_);
-  if (!result.ok()) {
-    if (result.status == platform::IoStatus::kWriteFailed)
-      throw EWriteError("Stream write error");
-    throw EFCreateError("Unable to create file \"" + file_name_ + "\"");
-  }
+  // would otherwise lose the report. An output that fails at once leaves
+  // the old file standing and the model with its untrimmed change for the
+  // next write; one that writes later has taken the text and settles it.
+  output_->Replace(file_name_, text_);
   if (!patched) {
     Rebuild();
   } else if (change) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "report/ini_text.h"
+#include "report/report_output.h"
 
 namespace tarveld {
 
@@ -48,10 +49,12 @@ class TCustomIniFile {
 
 class TIniFile : public TCustomIniFile {
  public:
-  // Opens the store on `file_name`: reads and parses the file when it
-  // exists (EFOpenError when it exists but cannot be opened); an absent
-  // file, or a directory, gives an empty store.
-  explicit TIniFile(std::string file_name, bool line_continuation = false);
+  // Opens the store on `file_name`: parses the newest text of the file,
+  // which is what `output` still holds of it or else the file on disk
+  // (EFOpenError when it exists but cannot be opened); an absent file, or a
+  // directory, gives an empty store. Every rewrite goes to `output`.
+  explicit TIniFile(std::string file_name, bool line_continuation = false,
+                    ReportOutput& output = DirectOutput());
 
   void PutText(std::string_view section, std::string_view key, std::string_view value) override;
   void RewriteFile() override;
@@ -81,8 +84,8 @@ class TIniFile : public TCustomIniFile {
   // Moves every line after key `key` of section `section` by `delta` bytes.
   void Shift(std::size_t section, std::size_t key, std::ptrdiff_t delta);
 
-  // The report only grows, and the host waits for every write, so a write
-  // must cost little beside replacing the file. While the model is settled
+  // The report only grows, and the host's thread pays for every write's
+  // model and text, so a write must cost little beside copying the text. While the model is settled
   // (IsSettled: rebuilding it from its own lines gives it back), text_
   // holds exactly its file text and layout_ where each line of that stands;
   // a write patches the line it changes, and the rebuild touches only what
@@ -90,6 +93,7 @@ class TIniFile : public TCustomIniFile {
   // restructure the model, a change left by a failed write) text_ is built
   // afresh and the model rebuilt whole from it. Lookups go through the
   // indexes, which always follow the model.
+  ReportOutput* output_;
   NameIndex section_index_;
   std::vector<NameIndex> key_indexes_;  // one per section
   std::string text_;

@@ -1,5 +1,7 @@
 #include "support/fake_platform.h"
 
+#include "plugin/report_writer.h"
+
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -17,6 +19,11 @@ int FakePlatform::LocaleInfo(platform::LocaleId, int item, char* buffer, int siz
     return 0;
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return static_cast<int>(text.size()) + 1;
+}
+
+ScopedPlatform::~ScopedPlatform() {
+  Writer().Finish();
+  platform::Install(nullptr);
 }
 
 TempDir::TempDir() {

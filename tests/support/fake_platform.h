@@ -35,6 +35,9 @@ class FakePlatform : public platform::Platform {
   platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
     return platform::Native().AppendLine(path, line);
   }
+  platform::IoResult FlushFile(const std::string& path) override {
+    return platform::Native().FlushFile(path);
+  }
   platform::LocalTime LocalClock() override { return clock; }
   platform::LocaleId UserDefaultLocale() override { return user_locale; }
   void SetThreadLocale(platform::LocaleId locale) override { thread_locale = locale; }
@@ -43,11 +46,13 @@ class FakePlatform : public platform::Platform {
   void DebugOutput(const std::string& text) override { debug_lines.push_back(text); }
 };
 
-// Installs a platform for the lifetime of the guard.
+// Installs a platform for the lifetime of the guard. The report writer's
+// thread may still be calling it when the test ends, so the guard lets the
+// writer finish before it takes the platform away.
 class ScopedPlatform {
  public:
   explicit ScopedPlatform(platform::Platform& p) { platform::Install(&p); }
-  ~ScopedPlatform() { platform::Install(nullptr); }
+  ~ScopedPlatform();
   ScopedPlatform(const ScopedPlatform&) = delete;
   ScopedPlatform& operator=(const ScopedPlatform&) = delete;
 };

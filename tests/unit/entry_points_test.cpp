@@ -11,6 +11,7 @@
 #include "plugin/session.h"
 #include "report/format_settings.h"
 #include "support/fake_platform.h"
+#include "support/writer_mode.h"
 
 namespace tarveld::testing {
 namespace {
@@ -65,6 +66,7 @@ class EntryPointsTest : public ::testing::Test {
   TempDir dir_;
   CountingPlatform fake_;
   ScopedPlatform installed_{fake_};
+  CallerThreadWrites writes_;
 };
 
 TEST_F(EntryPointsTest, ConstantsNeedNoStateAndSurviveDLLFree) {

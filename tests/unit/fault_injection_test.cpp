@@ -42,6 +42,7 @@
 #include "report/format_settings.h"
 #include "support/fake_platform.h"
 #include "support/reference_ini.h"
+#include "support/writer_mode.h"
 
 namespace tarveld::testing {
 namespace {
@@ -316,6 +317,13 @@ class InjectingPlatform : public FakePlatform {
   IoResult AppendLine(const std::string& path, std::string_view line) override {
     Enter(Seam::kAppend);
     const IoResult result = FakePlatform::AppendLine(path, line);
+    Leave(result);
+    return result;
+  }
+  // The journal's flush counts as part of its append.
+  IoResult FlushFile(const std::string& path) override {
+    Enter(Seam::kAppend);
+    const IoResult result = FakePlatform::FlushFile(path);
     Leave(result);
     return result;
   }
@@ -646,6 +654,7 @@ class FaultInjectionTest : public ::testing::Test {
     InjectingPlatform fake;
     fake.executable_path = dir.File("host.exe");
     ScopedPlatform installed(fake);
+    CallerThreadWrites writes;
     const std::string report = dir.File("Tarveld.txt");
     ModelSession model(report, DateTimeText(LocalNow()));
     Session() = PluginSession{};

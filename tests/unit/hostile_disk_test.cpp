@@ -28,6 +28,7 @@
 #include "report/format_settings.h"
 #include "report/ini_file.h"
 #include "support/fake_platform.h"
+#include "support/writer_mode.h"
 
 namespace tarveld::testing {
 namespace {
@@ -97,6 +98,7 @@ class HostileDiskTest : public ::testing::Test {
   TempDir dir_;
   FakePlatform fake_;
   ScopedPlatform installed_{fake_};
+  CallerThreadWrites writes_;
   const GameDateRec start_{1942, 6, 4, 4, 30, 0, 0};
 };
 

@@ -4,7 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +17,7 @@
 #include "plugin/session.h"
 #include "report/format_settings.h"
 #include "support/fake_platform.h"
+#include "support/writer_mode.h"
 
 namespace tarveld::testing {
 namespace {
@@ -102,6 +107,7 @@ class JournalTest : public ::testing::Test {
   TempDir dir_;
   FailingPlatform fake_;
   ScopedPlatform installed_{fake_};
+  CallerThreadWrites writes_;
 };
 
 // A play with every kind of event, two messages in one game second and a
@@ -172,8 +178,10 @@ TEST_F(JournalTest, ScenarioLoadedLaterInTheGame) {
   EXPECT_THAT(Report(), HasSubstr("Game Date=1942-06-04 04:30:00\r\n"));
 }
 
-// Dating a line reads the host's record and changes no session field:
-// after a time factor or a message the date of the last sinking stands.
+// Dating a line changes no session field: after a time factor or a
+// message the date of the last sinking stands. The host's record is read
+// only where the host keeps it readable, at ScenLoad and at each sinking:
+// lines in between count from the copy taken then.
 TEST_F(JournalTest, DatingALineChangesNoSessionField) {
   GameDateRec start{1942, 6, 4, 4, 30, 0, 5};
   ScenLoad(0, 0, nullptr, 0, "Convoy", 0, 100000, 0, &start);
@@ -183,7 +191,7 @@ TEST_F(JournalTest, DatingALineChangesNoSessionField) {
   const std::string sink_text = Session().SinkText;
   const TIniFile* store = Session().Report.get();
 
-  start.Hour = 6;  // the host moves its record; the next lines count from it
+  start.Hour = 6;  // the host moves its record; the journal sees it at the next sinking
   GameTime(190000, 0);
   TimeFactor(8);
   MsgLog("later");
@@ -196,9 +204,36 @@ TEST_F(JournalTest, DatingALineChangesNoSessionField) {
   EXPECT_EQ(Session().StartDate, &start);
   EXPECT_EQ(Session().Report.get(), store);
   EXPECT_EQ(start, (GameDateRec{1942, 6, 4, 6, 30, 0, 5}));
-  EXPECT_THAT(Journal(), HasSubstr("\r\n1942-06-05 07:30:00 | 00190000 | TIMEFACTOR | "
+  UnitSink(4, "G");
+  MsgLog("after the sinking");
+  EXPECT_THAT(Journal(), HasSubstr("\r\n1942-06-05 05:30:00 | 00190000 | TIMEFACTOR | "
                                    "00190000: TimeFactor=8\r\n"
-                                   "1942-06-05 07:30:00 | 00190000 | MESSAGE    | later\r\n"));
+                                   "1942-06-05 05:30:00 | 00190000 | MESSAGE    | later\r\n"
+                                   "1942-06-05 07:30:00 | 00190000 | SINKING    | "
+                                   "00190000: GroupID=G, UnitID=04, Sinking\r\n"
+                                   "1942-06-05 07:30:00 | 00190000 | MESSAGE    | after the "
+                                   "sinking\r\n"));
+}
+
+// A host may free or reuse its record between the calls that read it. With
+// the record's page unreadable, messages and time factors are still
+// journalled, dated from the copy; touching the page would end the process.
+TEST_F(JournalTest, MessagesNeverReadTheHostsRecord) {
+  const long page = sysconf(_SC_PAGESIZE);
+  void* memory = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(memory, MAP_FAILED);
+  auto* start = new (memory) GameDateRec{1942, 6, 4, 4, 30, 0, 0};
+  ScenLoad(0, 0, nullptr, 0, "Convoy", 0, 100000, 0, start);
+  GameTime(100060, 0);
+  UnitSink(3, "G");
+  ASSERT_EQ(mprotect(memory, page, PROT_NONE), 0);
+  GameTime(100120, 0);
+  MsgLog("record freed");
+  TimeFactor(2);
+  ASSERT_EQ(mprotect(memory, page, PROT_READ | PROT_WRITE), 0);
+  munmap(memory, page);
+  EXPECT_THAT(Journal(), HasSubstr("1942-06-04 04:32:00 | 00100120 | MESSAGE    | record freed\r\n"
+                                   "1942-06-04 04:32:00 | 00100120 | TIMEFACTOR | "));
 }
 
 // A journal that cannot be written costs the report nothing: its bytes are

@@ -1,8 +1,9 @@
-// AppendLine of the POSIX platform against real files, with failures
-// injected through the system-call table.
+// AppendLine and FlushFile of the POSIX platform against real files, with
+// failures injected through the system-call table.
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -129,8 +130,6 @@ TEST(PosixAppendLine, FailuresLeaveEarlierLinesWhole) {
       {"write stores nothing",
        [](PosixSyscalls& s) { s.write = [](int, const void*, size_t) -> ssize_t { return 0; }; },
        IoStatus::kWriteFailed, ENOSPC, "old\r\n"},
-      {"fsync fails", [](PosixSyscalls& s) { s.fsync = [](int) { return errno = EIO, -1; }; },
-       IoStatus::kWriteFailed, EIO, "old\r\nnew line\r\n"},
       {"close fails",
        [](PosixSyscalls& s) {
          s.close = [](int fd) { return platform::PosixClose(fd), errno = EIO, -1; };
@@ -157,6 +156,65 @@ TEST(PosixAppendLine, FailuresLeaveEarlierLinesWhole) {
     const std::string after = c.after;
     EXPECT_EQ(ReadBytes(path), after + (after.ends_with("\n") ? "" : "\r\n") + "later\r\n");
   }
+}
+
+// The game's thread appends; flushing is FlushFile's, which syncs the
+// file and then its directory (where a new journal's entry lives).
+TEST(PosixAppendLine, AppendsWithoutFlushingAndFlushFileFlushes) {
+  static std::vector<std::string> synced;  // "file" or "directory", in order
+  RealSyscallsAfter restore;
+  TempDir dir;
+  const std::string path = dir.File("Tarveld.log");
+  synced.clear();
+  Syscalls().fsync = [](int fd) {
+    struct stat status {};
+    fstat(fd, &status);
+    synced.push_back(S_ISDIR(status.st_mode) ? "directory" : "file");
+    return platform::PosixFsync(fd);
+  };
+  ASSERT_TRUE(Native().AppendLine(path, "one").ok());
+  ASSERT_TRUE(Native().AppendLine(path, "two").ok());
+  EXPECT_TRUE(synced.empty());
+  ASSERT_TRUE(Native().FlushFile(path).ok());
+  EXPECT_EQ(synced, (std::vector<std::string>{"file", "directory"}));
+  EXPECT_EQ(ReadBytes(path), "one\r\ntwo\r\n");
+
+  Syscalls().fsync = [](int) { return errno = EIO, -1; };
+  const auto failed = Native().FlushFile(path);
+  EXPECT_EQ(failed.status, IoStatus::kWriteFailed);
+  EXPECT_EQ(failed.os_error, EIO);
+  Syscalls() = PosixSyscalls{};
+  const auto missing = Native().FlushFile(dir.File("missing.log"));
+  EXPECT_EQ(missing.status, IoStatus::kCreateFailed);
+  EXPECT_EQ(missing.os_error, ENOENT);
+}
+
+// A FIFO at the journal's path, even one a reader holds open, or a device,
+// is refused at once: a message larger than the pipe's buffer would
+// otherwise block the game until something read it. Nothing is written.
+TEST(PosixAppendLine, RefusesWhatIsNoRegularFileWithoutWaiting) {
+  TempDir dir;
+  const std::string fifo = dir.File("Tarveld.log");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const std::string device = dir.File("device.log");
+  fs::create_symlink("/dev/null", device);
+  const std::string big(100 * 1024, 'x');
+  for (const std::string& path : {fifo, device}) {
+    SCOPED_TRACE(path);
+    const int descriptors = OpenDescriptors();
+    const auto appended = Native().AppendLine(path, big);
+    EXPECT_EQ(appended.status, IoStatus::kCreateFailed);
+    EXPECT_EQ(appended.os_error, EINVAL);
+    const auto flushed = Native().FlushFile(path);
+    EXPECT_EQ(flushed.status, IoStatus::kCreateFailed);
+    EXPECT_EQ(flushed.os_error, EINVAL);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+  }
+  char byte;
+  EXPECT_LT(read(reader, &byte, 1), 1) << "something was written to the FIFO";
+  close(reader);
 }
 
 // Interruptions are ridden out; a last byte that cannot be read counts as

@@ -12,9 +12,16 @@
 //   dll_test_host.exe bad-picture    the user's short-date picture is invalid
 //   dll_test_host.exe locale LCID    the date-time text under the user locale,
 //                                    which must be LCID (hexadecimal)
+//   dll_test_host.exe free-library   FreeLibrary without DLLFree, the writer
+//                                    still busy: the module goes once it is done
+//   dll_test_host.exe exit-without-free
+//                                    a child exits without DLLFree, the writer
+//                                    still busy: the report holds everything
+//   dll_test_host.exe free-and-again DLLFree, then DLLInit and more
 //
 // Every failure inside the plug-in must end in the plug-in: the entry point
 // returns, the report is as it was, and the debug output names the failure.
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -87,7 +94,16 @@ class Plugin {
       std::exit(1);
     }
   }
-  ~Plugin() { FreeLibrary(module_); }
+  ~Plugin() {
+    if (module_ != nullptr) {
+      FreeLibrary(module_);
+    }
+  }
+  // FreeLibrary now, as a host that never calls DLLFree does.
+  void Unload() {
+    FreeLibrary(module_);
+    module_ = nullptr;
+  }
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
 
@@ -171,6 +187,7 @@ int Abi() {
   CHECK(reinterpret_cast<const char*>(plugin.Call("DLLDesc")) == description);
 
   plugin.Call("DLLInit", {0xDEADBEEFu});
+  plugin.Call("DLLFree");  // returns once the report is on disk
   CHECK_EQ(WithoutActualDate(ReadWhole(ReportPath())), "[Initial Start]\r\nActual Date = T\r\n");
 
   const StartRecord start{1942, 6, 4, 4, 30, 0, -7};
@@ -182,6 +199,7 @@ int Abi() {
   plugin.ScenLoad(0x12348000u, nullptr, "Convoy", 100000, start);
   plugin.GameTime(100123);
   plugin.MsgLog("Contact");
+  plugin.Call("DLLFree");
   CHECK_EQ(WithoutActualDate(ReadWhole(ReportPath())),
            "[Initial Start]\r\n"
            "Actual Date=T\r\n"
@@ -277,11 +295,13 @@ int ReportIsDirectory() {
   const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
 
   plugin.Call("DLLInit", {0});
-  CHECK(debug.Took("DLLInit: EFCreateError: Unable to create file \"" + ReportPath() + "\""));
   plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
-  CHECK(debug.Took("ScenLoad: EFCreateError"));
   plugin.MsgLog("Contact");
-  CHECK(debug.Took("MsgLog: EFCreateError"));
+  // The writer tries, names each failure and tries again; DLLFree gives up
+  // after its time and says what is not written.
+  plugin.Call("DLLFree");
+  const std::string failure = "EFCreateError: Unable to create file \"" + ReportPath() + "\"";
+  CHECK(debug.Took("DLLFree: not written: \"" + ReportPath() + "\" (" + failure + ")"));
   CHECK(IsDirectory(ReportPath()));
   CHECK_EQ(JoinNames(ListDirectory(ReportPath() + "\\")), "");
   CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
@@ -336,6 +356,9 @@ class Holder {
   bool held_ = false;
 };
 
+// The lock lasts 10 s while a message comes every 20 ms: no call waits for
+// the lock, the failure is named once per retry pause, not per call, and
+// every message lands once the lock goes.
 int ReportLocked() {
   DebugCatcher debug;
   Plugin plugin;
@@ -343,6 +366,7 @@ int ReportLocked() {
   plugin.Call("DLLInit", {0});
   plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
   plugin.MsgLog("Convoy formed up");
+  plugin.Call("DLLFree");
   CHECK(debug.TookNothing());
   const std::string before = ReadWhole(ReportPath());
 
@@ -353,34 +377,48 @@ int ReportLocked() {
   std::string ignored;
   CHECK(!ReadWhole(ReportPath(), ignored));  // the lock is real
 
-  plugin.GameTime(100060);
-  plugin.MsgLog("Aircraft reported");
-  CHECK(debug.Took("MsgLog: EFCreateError: Unable to create file \"" + ReportPath() + "\""));
-  plugin.ScenLoad(3, nullptr, "Convoy", 100060, start);
-  CHECK(debug.Took("ScenLoad: EFOpenError: Unable to open file \"" + ReportPath() + "\""));
-  plugin.Call("DLLInit", {0});  // the report exists: nothing to do
-  CHECK(debug.TookNothing());
+  LARGE_INTEGER frequency{}, begin{}, end{};
+  QueryPerformanceFrequency(&frequency);
+  double longest_ms = 0;
+  int messages = 0;
+  const ULONGLONG until = GetTickCount64() + 10000;
+  while (GetTickCount64() < until) {
+    ++messages;
+    const std::string text = "message " + std::to_string(messages);
+    QueryPerformanceCounter(&begin);
+    plugin.GameTime(100000 + messages);
+    plugin.MsgLog(text.c_str());
+    QueryPerformanceCounter(&end);
+    longest_ms = std::max(longest_ms, 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) /
+                                          static_cast<double>(frequency.QuadPart));
+    Sleep(20);
+  }
+  const std::vector<std::string> during = debug.Take();
+  CHECK(ReadWhole(ReportPath(), ignored) == false);
   holder.Release();
-
-  CHECK(ReadWhole(ReportPath()) == before);
-  CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
-
-  // The store of the first scenario kept the refused message and writes it
-  // with the next one.
-  plugin.MsgLog("Escorts turn");
+  plugin.Call("DLLFree");
+  std::printf("locked 10 s: %d messages, the longest call %.1f ms, %u failures named\n", messages,
+              longest_ms, static_cast<unsigned>(during.size()));
+  // A call that waited for the lock would have taken it all.
+  CHECK(longest_ms < 1000);
+  CHECK(messages > 100);
+  CHECK(!during.empty() && during.size() <= 20);
+  for (const std::string& line : during) {
+    CHECK(line.find("MsgLog: EFCreateError: Unable to create file \"" + ReportPath() + "\"") !=
+          std::string::npos);
+  }
   CHECK(debug.TookNothing());
-  CHECK_EQ(WithoutActualDate(ReadWhole(ReportPath())),
-           "[Initial Start]\r\n"
-           "Actual Date=T\r\n"
-           "\r\n"
-           "[Session Start]\r\n"
-           "Game Date=1942-06-04 04:30:00\r\n"
-           "Game Time=100000\r\n"
-           "Scenario=Convoy/Scen#3\r\n"
-           "\r\n"
-           "[log]\r\n"
-           "100000=Convoy formed up\r\n"
-           "100060=Escorts turn\r\n");
+
+  const std::string report = ReadWhole(ReportPath());
+  CHECK(report.compare(0, before.size(), before) == 0);
+  int landed = 0;
+  for (std::size_t at = report.find("=message "); at != std::string::npos;
+       at = report.find("=message ", at + 1)) {
+    ++landed;
+  }
+  CHECK(landed == messages);
+  CHECK(report.find("=message " + std::to_string(messages) + "\r\n") != std::string::npos);
+  CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
   return Finish("report-locked");
 }
 
@@ -394,19 +432,16 @@ int WriteLimited() {
   const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
   plugin.Call("DLLInit", {0});
   plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+  plugin.Call("DLLFree");
   CHECK(debug.TookNothing());
   const std::string before = ReadWhole(ReportPath());
 
   const std::string long_message(64 * 1024, 'M');
   plugin.MsgLog(long_message.c_str());
+  plugin.Call("DLLFree");  // gives up on the write after its time
   CHECK(debug.Took("MsgLog: EWriteError: Stream write error"));
   CHECK(ReadWhole(ReportPath()) == before);
   CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
-
-  plugin.GameTime(100060);
-  plugin.MsgLog("short");  // the long message is still in the store's model
-  CHECK(debug.Took("MsgLog: EWriteError: Stream write error"));
-  CHECK(ReadWhole(ReportPath()) == before);
   return Finish("write-limited");
 }
 
@@ -515,6 +550,7 @@ int Locale(const char* expected_locale) {
   plugin.Call("DLLInit", {0});
   SYSTEMTIME after;
   GetLocalTime(&after);
+  plugin.Call("DLLFree");
   const std::string report = ReadWhole(ReportPath());
   std::printf("report: %s", report.c_str());
 
@@ -536,6 +572,101 @@ int Locale(const char* expected_locale) {
   return Finish("locale");
 }
 
+// ---------------------------------------------------------------------------
+// Lifetime: messages still with the plug-in's writer when the host unloads
+// it without DLLFree, exits without it, or calls DLLFree and goes on.
+
+constexpr int kLifetimeMessages = 2000;
+
+void PlayMessages(Plugin& plugin, int first, int count) {
+  for (int i = first; i < first + count; ++i) {
+    plugin.GameTime(100000 + i);
+    plugin.MsgLog(("message " + std::to_string(i)).c_str());
+  }
+}
+
+// How many of the messages `first` to `last` the report holds.
+int MessagesOnDisk(int first, int last) {
+  const std::string report = ReadWhole(ReportPath());
+  int found = 0;
+  for (int i = first; i <= last; ++i) {
+    found += report.find("\r\n" + std::to_string(100000 + i) + "=message " + std::to_string(i) +
+                         "\r\n") != std::string::npos;
+  }
+  return found;
+}
+
+// FreeLibrary without DLLFree: the writer keeps the module until its work
+// is done and it has idled, then lets it go; nothing is lost, nothing hangs.
+int FreeLibraryWithoutDLLFree() {
+  {
+    Plugin plugin;
+    const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
+    plugin.Call("DLLInit", {0});
+    plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+    PlayMessages(plugin, 0, kLifetimeMessages);
+    plugin.Unload();
+  }
+  const ULONGLONG until = GetTickCount64() + 60000;
+  while (GetModuleHandleA("TARVELD.dll") != nullptr && GetTickCount64() < until) {
+    Sleep(50);
+  }
+  CHECK(GetModuleHandleA("TARVELD.dll") == nullptr);
+  CHECK(MessagesOnDisk(0, kLifetimeMessages - 1) == kLifetimeMessages);
+  CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
+  return Finish("free-library");
+}
+
+// The child plays and exits at once, without DLLFree: the system ends the
+// writer's thread, and the module's unload writes what it had.
+int ExitWithoutDLLFreeChild() {
+  Plugin plugin;
+  const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
+  plugin.Call("DLLInit", {0});
+  plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+  PlayMessages(plugin, 0, kLifetimeMessages);
+  ExitProcess(0);
+}
+
+int ExitWithoutDLLFree() {
+  std::string command = "\"" + OwnDirectory() + "dll_test_host.exe\" exit-without-free-child";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CHECK(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))) {
+    return Finish("exit-without-free");
+  }
+  CloseHandle(process.hThread);
+  CHECK(WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+  CHECK(status == 0);
+  CHECK(MessagesOnDisk(0, kLifetimeMessages - 1) == kLifetimeMessages);
+  CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
+  return Finish("exit-without-free");
+}
+
+// DLLFree returns with everything on disk; a DLLInit after it starts the
+// writer again.
+int FreeAndAgain() {
+  DebugCatcher debug;
+  Plugin plugin;
+  const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
+  plugin.Call("DLLInit", {0});
+  plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+  PlayMessages(plugin, 0, kLifetimeMessages);
+  plugin.Call("DLLFree");
+  CHECK(MessagesOnDisk(0, kLifetimeMessages - 1) == kLifetimeMessages);
+  plugin.Call("DLLInit", {0});
+  PlayMessages(plugin, kLifetimeMessages, kLifetimeMessages);
+  plugin.Call("DLLFree");
+  CHECK(MessagesOnDisk(0, 2 * kLifetimeMessages - 1) == 2 * kLifetimeMessages);
+  CHECK(debug.TookNothing());
+  return Finish("free-and-again");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -554,8 +685,16 @@ int main(int argc, char** argv) {
     return BadPicture();
   if (mode == "locale" && argc == 3)
     return Locale(argv[2]);
+  if (mode == "free-library")
+    return FreeLibraryWithoutDLLFree();
+  if (mode == "exit-without-free")
+    return ExitWithoutDLLFree();
+  if (mode == "exit-without-free-child")
+    return ExitWithoutDLLFreeChild();
+  if (mode == "free-and-again")
+    return FreeAndAgain();
   std::printf(
       "usage: dll_test_host.exe abi|version|report-is-dir|report-locked|write-limited|"
-      "bad-picture|locale LCID\n");
+      "bad-picture|locale LCID|free-library|exit-without-free|free-and-again\n");
   return 2;
 }

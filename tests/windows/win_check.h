@@ -162,7 +162,7 @@ inline std::string JoinNames(const std::vector<std::string>& names) {
 class DebugCatcher {
  public:
   DebugCatcher() {
-    Lines().clear();
+    Take();
     handler_ = AddVectoredExceptionHandler(1, &DebugCatcher::Handler);
   }
   ~DebugCatcher() { RemoveVectoredExceptionHandler(handler_); }
@@ -172,7 +172,9 @@ class DebugCatcher {
   // Every line so far, and forgets them.
   std::vector<std::string> Take() {
     std::vector<std::string> lines;
+    AcquireSRWLockExclusive(&Lock());
     lines.swap(Lines());
+    ReleaseSRWLockExclusive(&Lock());
     return lines;
   }
 
@@ -211,13 +213,21 @@ class DebugCatcher {
     return lines;
   }
 
+  // The plug-in's writer thread names failures too.
+  static SRWLOCK& Lock() {
+    static SRWLOCK lock = SRWLOCK_INIT;
+    return lock;
+  }
+
   static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD* record = info->ExceptionRecord;
     if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2) {
       const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
       const std::size_t length = static_cast<std::size_t>(record->ExceptionInformation[0]);
       if (text != nullptr && length > 0) {
+        AcquireSRWLockExclusive(&Lock());
         Lines().emplace_back(text, length - 1);
+        ReleaseSRWLockExclusive(&Lock());
       }
     }
     return EXCEPTION_CONTINUE_SEARCH;

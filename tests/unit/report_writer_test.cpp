@@ -1,0 +1,294 @@
+// The report writer's thread, in process: the faults this design invites
+// are a lost or reordered report, a stale read after ScenLoad, a queue that
+// grows with the calls, a retry that spins or never ends. The platform
+// here can hold the writer inside a write until the test lets it go, so
+// what arrives meanwhile is known without timing anything.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "plugin/exports.h"
+#include "plugin/report_writer.h"
+#include "plugin/session.h"
+#include "report/format_settings.h"
+#include "support/fake_platform.h"
+#include "support/writer_mode.h"
+
+namespace tarveld::testing {
+namespace {
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// Report writes can be held at their start and failed on cue; every text
+// that reached ReplaceFile and every one written is recorded. Called from
+// the writer's thread, so everything shared is under one mutex.
+class GatePlatform : public FakePlatform {
+ public:
+  platform::IoResult ReplaceFile(const std::string& path, std::string_view bytes) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    attempted_.emplace_back(bytes);
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !hold_; });
+    if (failures_left_ > 0) {
+      --failures_left_;
+      return {platform::IoStatus::kCreateFailed, 13};
+    }
+    lock.unlock();
+    const platform::IoResult result = FakePlatform::ReplaceFile(path, bytes);
+    lock.lock();
+    if (result.ok())
+      written_.emplace_back(bytes);
+    return result;
+  }
+  platform::IoResult FlushFile(const std::string& path) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++flushes_;
+    }
+    return FakePlatform::FlushFile(path);
+  }
+  void DebugOutput(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    said_.push_back(text);
+  }
+
+  void Hold() {
+    Set([this] { hold_ = true; });
+  }
+  void Release() {
+    Set([this] { hold_ = false; });
+  }
+  void FailNext(int count) {
+    Set([this, count] { failures_left_ = count; });
+  }
+  // Waits until `count` writes have begun.
+  void AwaitAttempts(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return attempted_.size() >= count; });
+  }
+  std::vector<std::string> attempted() { return Get(attempted_); }
+  std::vector<std::string> written() { return Get(written_); }
+  std::vector<std::string> said() { return Get(said_); }
+  int flushes() { return Get(flushes_); }
+
+ private:
+  template <typename Change>
+  void Set(Change change) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
+    changed_.notify_all();
+  }
+  template <typename T>
+  T Get(const T& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return value;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool hold_ = false;
+  int failures_left_ = 0;
+  int flushes_ = 0;
+  std::vector<std::string> attempted_;
+  std::vector<std::string> written_;
+  std::vector<std::string> said_;
+};
+
+class ReportWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_.executable_path = dir_.File("host.exe");
+    ProcessFormatSettings() = TFormatSettings{};
+    Session() = PluginSession{};
+  }
+  void TearDown() override {
+    fake_.Release();
+    Writer().Finish();
+    Writer().Discard();
+    Session() = PluginSession{};
+  }
+
+  std::string Report() const { return ReadBytes(dir_.File("Tarveld.txt")); }
+
+  // A first play of two scenarios, with `between` run after the first
+  // message; DLLFree is the caller's.
+  template <typename Between>
+  void Play(const GameDateRec& start, Between between) {
+    DLLInit(0);
+    ScenLoad(0, 2, nullptr, 0, "Convoy", 0, 100000, 0, &start);
+    MsgLog("Convoy formed up");
+    between();
+    ScenLoad(0, 0xFFFF, "Patrol", 0, nullptr, 0, 100000, 0, &start);
+    GameTime(100060, 0);
+    MsgLog("Contact");
+  }
+
+  TempDir dir_;
+  GatePlatform fake_;
+  ScopedPlatform installed_{fake_};
+  const std::string path_ = dir_.File("Tarveld.txt");
+};
+
+// Texts that come while a write is in hand replace each other; the next
+// write takes the newest. What lands is a subsequence of what was handed
+// over, in order, and ends with the last.
+TEST_F(ReportWriterTest, ABurstCostsTwoWritesAndKeepsTheOrder) {
+  fake_.Hold();
+  Writer().Replace(path_, "1");
+  fake_.AwaitAttempts(1);
+  for (int i = 2; i <= 1000; ++i)
+    Writer().Replace(path_, std::to_string(i));
+  fake_.Release();
+  ASSERT_TRUE(Writer().Finish());
+  EXPECT_THAT(fake_.written(), ElementsAre("1", "1000"));
+  EXPECT_EQ(Report(), "1000");
+  EXPECT_THAT(fake_.said(), ::testing::IsEmpty());
+}
+
+// A store opened while texts are with the writer reads the newest of them,
+// never the older file on disk.
+TEST_F(ReportWriterTest, NewestTextIsTheOneNotYetOnDisk) {
+  std::string newest;
+  EXPECT_FALSE(Writer().NewestText(path_, newest));
+  fake_.Hold();
+  Writer().Replace(path_, "being written");
+  fake_.AwaitAttempts(1);
+  ASSERT_TRUE(Writer().NewestText(path_, newest));
+  EXPECT_EQ(newest, "being written");
+  EXPECT_TRUE(Writer().HoldsTextFor(path_));
+  EXPECT_FALSE(Writer().HoldsTextFor(dir_.File("other.txt")));
+  Writer().Replace(path_, "pending");
+  ASSERT_TRUE(Writer().NewestText(path_, newest));
+  EXPECT_EQ(newest, "pending");
+  fake_.Release();
+  ASSERT_TRUE(Writer().Finish());
+  EXPECT_FALSE(Writer().NewestText(path_, newest));
+  EXPECT_EQ(Report(), "pending");
+}
+
+// With the writer held in DLLInit's write, everything after it is pending
+// when the second ScenLoad opens its store: the report must still come out
+// byte for byte as the one-write-per-call plug-in writes it.
+TEST_F(ReportWriterTest, ScenLoadSeesEveryPendingChange) {
+  const GameDateRec start{1942, 6, 4, 4, 30, 0, 0};
+  std::string expected;
+  {
+    TempDir other;
+    fake_.executable_path = other.File("host.exe");
+    CallerThreadWrites one_by_one;
+    Play(start, [] {});
+    DLLFree();
+    expected = ReadBytes(other.File("Tarveld.txt"));
+    Session() = PluginSession{};
+  }
+  fake_.executable_path = dir_.File("host.exe");
+  fake_.Hold();
+  Play(start, [this] {
+    fake_.AwaitAttempts(1);
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("Tarveld.txt")));
+  });
+  fake_.Release();
+  DLLFree();
+  EXPECT_THAT(Report(), HasSubstr("100000=Convoy formed up"));
+  EXPECT_EQ(Report(), expected);
+  EXPECT_THAT(Report(), HasSubstr("Scenario=Convoy/Scen#3\r\nGame Date="));
+}
+
+// A failed write is named once per attempt, after the entry point whose
+// change it was, and tried again; a newer text takes over the retry, and
+// no text older than one already tried is tried again.
+TEST_F(ReportWriterTest, FailuresAreRetriedAndANewerTextTakesOver) {
+  fake_.FailNext(3);
+  Writer().SetCaller("MsgLog");
+  Writer().Replace(path_, "a");
+  fake_.AwaitAttempts(2);
+  Writer().SetCaller("ScenLoad");
+  Writer().Replace(path_, "b");
+  ASSERT_TRUE(Writer().Finish());
+  EXPECT_EQ(Report(), "b");
+  EXPECT_THAT(fake_.written(), ElementsAre("b"));
+  const std::vector<std::string> attempted = fake_.attempted();
+  ASSERT_EQ(attempted.size(), 4u);
+  EXPECT_TRUE(std::is_sorted(attempted.begin(), attempted.end()))
+      << ::testing::PrintToString(attempted);
+  const std::vector<std::string> said = fake_.said();
+  ASSERT_EQ(said.size(), 3u);
+  const std::string failure = ": EFCreateError: Unable to create file \"" + path_ + "\"";
+  EXPECT_EQ(said[0], "MsgLog" + failure);
+  EXPECT_EQ(said[1], "MsgLog" + failure);
+  EXPECT_THAT(said[2], ::testing::EndsWith(failure));
+}
+
+// Finish on a disk that fails every write returns after its time, naming
+// what is not on disk; the text stays, and a later Finish writes it.
+TEST_F(ReportWriterTest, FinishGivesUpOnAFailingDiskAndKeepsTheText) {
+  fake_.FailNext(1000000);
+  Writer().Replace(path_, "kept");
+  EXPECT_FALSE(Writer().Finish(300, "DLLFree"));
+  EXPECT_THAT(fake_.said(),
+              ::testing::Contains("DLLFree: not written: \"" + path_ +
+                                  "\" (EFCreateError: Unable to create file \"" + path_ + "\")"));
+  std::string newest;
+  ASSERT_TRUE(Writer().NewestText(path_, newest));
+  EXPECT_EQ(newest, "kept");
+  fake_.FailNext(0);
+  EXPECT_TRUE(Writer().Finish());
+  EXPECT_EQ(Report(), "kept");
+}
+
+// Journal lines appended while the writer is busy cost one flush together.
+TEST_F(ReportWriterTest, JournalFlushesAreBatched) {
+  const std::string journal = dir_.File("Tarveld.log");
+  WriteBytes(journal, "");
+  fake_.Hold();
+  Writer().Replace(path_, "r");
+  fake_.AwaitAttempts(1);
+  for (int i = 0; i < 100; ++i)
+    Writer().JournalAppended(journal);
+  fake_.Release();
+  ASSERT_TRUE(Writer().Finish());
+  EXPECT_EQ(fake_.flushes(), 1);
+}
+
+// An hour of messages at one a second, with the writer held: one pending
+// text, not a queue of 3,600 copies of a growing report.
+TEST_F(ReportWriterTest, MemoryStaysAtAFewCopiesOfTheReport) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocators do not report to mallinfo2";
+#else
+  const GameDateRec start{1942, 6, 4, 4, 30, 0, 0};
+  DLLInit(0);
+  ScenLoad(0, 2, nullptr, 0, "Convoy", 0, 100000, 0, &start);
+  ASSERT_TRUE(Writer().Finish());
+  const std::size_t written = fake_.attempted().size();
+  fake_.Hold();
+  MsgLog("first");
+  fake_.AwaitAttempts(written + 1);
+  const std::size_t before = mallinfo2().uordblks;
+  for (int second = 1; second <= 3600; ++second) {
+    GameTime(100000 + second, 0);
+    MsgLog("Lookout reports nothing new on the port bow");
+  }
+  const std::size_t grown = mallinfo2().uordblks - before;
+  std::string newest;
+  ASSERT_TRUE(Writer().NewestText(path_, newest));
+  // The store's text, its staging copy, the pending and the held text,
+  // its model and indexes: a few times the report, never thousands.
+  EXPECT_LT(grown, 12 * newest.size()) << "report " << newest.size() << " bytes";
+  fake_.Release();
+  DLLFree();
+  EXPECT_EQ(Report(), newest);
+#endif
+}
+
+}  // namespace
+}  // namespace tarveld::testing
