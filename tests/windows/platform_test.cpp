@@ -186,8 +186,8 @@ void ReplaceFailures() {
   CHECK_EQ(JoinNames(ListDirectory(directory)), "Tarveld.txt");
   RemoveDirectoryA(path.c_str());
 
-  // Held open with no sharing: the rename is refused, after the bounded
-  // retry.
+  // Held open with no sharing: the rename is refused at once (the report
+  // writer retries, away from the game's thread).
   WriteWhole(path, "old");
   HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -248,6 +248,16 @@ void AppendLines() {
   CloseHandle(holder);
   CHECK_EQ(ReadWhole(path), "lf only\nnew\r\nsecond\r\nthird\r\n");
   CHECK(Native().AppendLine(directory, "refused").status == IoStatus::kCreateFailed);
+
+  // A device is no journal: refused at once, and so is its flush. A flush
+  // of the file takes a handle that shares writing, as appends do.
+  for (const char* device : {"NUL", "CON"}) {
+    CHECK(Native().AppendLine(device, "refused").status == IoStatus::kCreateFailed);
+    CHECK(Native().FlushFile(device).status == IoStatus::kCreateFailed);
+  }
+  CHECK(Native().FlushFile(path).ok());
+  CHECK(Native().FlushFile(directory + "missing.log").status == IoStatus::kCreateFailed);
+  CHECK_EQ(ReadWhole(path), "lf only\nnew\r\nsecond\r\nthird\r\n");
 }
 
 // The reading lies between two readings of GetLocalTime around it.
