@@ -202,25 +202,40 @@ IoResult WindowsPlatform::ReplaceFile(const std::string& path, std::string_view 
   return {};
 }
 
+// Opens `path` with `access` and `disposition`, sharing reading and
+// writing, and keeps the handle only for a disk file (a pipe or a device
+// could block the game's thread or never end). INVALID_HANDLE_VALUE with
+// the last error set otherwise.
+HANDLE OpenSharedDiskFile(const std::string& path, DWORD access, DWORD disposition) {
+  const HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+// A write-side step failed: the file is closed and the failure reported.
+IoResult FailedWriting(HANDLE file) {
+  const int error = LastError();
+  CloseHandle(file);
+  return {IoStatus::kWriteFailed, error};
+}
+
 // Opened with FILE_APPEND_DATA and without FILE_WRITE_DATA, the file takes
-// every write at its end, whatever else has grown it. Only a disk file is
-// appended to (a pipe or a device could block the game's thread). Only its
-// last byte is read, to end a line that a crash cut short (a byte that
+// every write at its end, whatever else has grown it. Only its last byte
+// is read, to end a line that a crash cut short (a byte that
 // cannot be read counts as such a cut: an empty line harms less than two
 // events merged); then the bytes go out in one WriteFile. FlushFile puts
 // them on disk later, from another thread, so both share writing.
 IoResult WindowsPlatform::AppendLine(const std::string& path, std::string_view line) {
-  const HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = OpenSharedDiskFile(path, GENERIC_READ | FILE_APPEND_DATA, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE) {
     return {IoStatus::kCreateFailed, LastError()};
   }
   LARGE_INTEGER size{};
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    CloseHandle(file);
-    return {IoStatus::kCreateFailed, ERROR_INVALID_FUNCTION};
-  }
   if (!GetFileSizeEx(file, &size)) {
     const int error = LastError();
     CloseHandle(file);
@@ -251,9 +266,7 @@ IoResult WindowsPlatform::AppendLine(const std::string& path, std::string_view l
     SetLastError(ERROR_DISK_FULL);
   }
   if (!wrote || written != bytes.size()) {
-    const int error = LastError();
-    CloseHandle(file);
-    return {IoStatus::kWriteFailed, error};
+    return FailedWriting(file);
   }
   if (!CloseHandle(file)) {
     return {IoStatus::kWriteFailed, LastError()};
@@ -264,19 +277,12 @@ IoResult WindowsPlatform::AppendLine(const std::string& path, std::string_view l
 // FlushFileBuffers needs a handle with write access; it flushes what every
 // handle of the process wrote to the file.
 IoResult WindowsPlatform::FlushFile(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = OpenSharedDiskFile(path, GENERIC_WRITE, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) {
     return {IoStatus::kCreateFailed, LastError()};
   }
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    CloseHandle(file);
-    return {IoStatus::kCreateFailed, ERROR_INVALID_FUNCTION};
-  }
   if (!FlushFileBuffers(file)) {
-    const int error = LastError();
-    CloseHandle(file);
-    return {IoStatus::kWriteFailed, error};
+    return FailedWriting(file);
   }
   if (!CloseHandle(file)) {
     return {IoStatus::kWriteFailed, LastError()};

@@ -143,6 +143,20 @@ std::string ReportPath() {
   return OwnDirectory() + "Tarveld.txt";
 }
 
+// Starts `command` (a program of this directory and its arguments); the
+// process's handle, or nullptr when it could not start.
+HANDLE StartProcess(std::string command) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CHECK(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))) {
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
 // The report after DLLInit wrote "Initial Start", with the date-time text
 // replaced by T.
 std::string WithoutActualDate(std::string report) {
@@ -318,17 +332,11 @@ class Holder {
     const std::string tag = std::to_string(GetCurrentProcessId());
     ready_ = CreateEventA(nullptr, TRUE, FALSE, ("tarveld-ready-" + tag).c_str());
     release_ = CreateEventA(nullptr, TRUE, FALSE, ("tarveld-release-" + tag).c_str());
-    std::string command = "\"" + OwnDirectory() + "hold_file.exe\" \"" + path +
-                          "\" tarveld-ready-" + tag + " tarveld-release-" + tag;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CHECK(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &startup, &process))) {
+    process_ = StartProcess("\"" + OwnDirectory() + "hold_file.exe\" \"" + path +
+                            "\" tarveld-ready-" + tag + " tarveld-release-" + tag);
+    if (process_ == nullptr) {
       return;
     }
-    CloseHandle(process.hThread);
-    process_ = process.hProcess;
     HANDLE either[] = {ready_, process_};
     held_ = WaitForMultipleObjects(2, either, FALSE, 120000) == WAIT_OBJECT_0;
     CHECK(held_);
@@ -629,19 +637,15 @@ int ExitWithoutDLLFreeChild() {
 }
 
 int ExitWithoutDLLFree() {
-  std::string command = "\"" + OwnDirectory() + "dll_test_host.exe\" exit-without-free-child";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CHECK(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process))) {
+  const HANDLE child =
+      StartProcess("\"" + OwnDirectory() + "dll_test_host.exe\" exit-without-free-child");
+  if (child == nullptr) {
     return Finish("exit-without-free");
   }
-  CloseHandle(process.hThread);
-  CHECK(WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0);
+  CHECK(WaitForSingleObject(child, 120000) == WAIT_OBJECT_0);
   DWORD status = 1;
-  GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(child, &status);
+  CloseHandle(child);
   CHECK(status == 0);
   CHECK(MessagesOnDisk(0, kLifetimeMessages - 1) == kLifetimeMessages);
   CHECK_EQ(FilesBesideProgram(), "Tarveld.log Tarveld.txt");
