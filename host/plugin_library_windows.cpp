@@ -40,10 +40,21 @@ void* PluginLibrary::Find(const char* name) const {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 
+// A plug-in may keep itself loaded for a moment after FreeLibrary (a thread
+// of its own finishing its writes); the host then waits for the module to
+// go, up to a minute, so that the files it prints next are the final ones.
 void PluginLibrary::Unload() {
-  if (handle_ != nullptr)
-    FreeLibrary(static_cast<HMODULE>(handle_));
+  if (handle_ == nullptr)
+    return;
+  const HMODULE module = static_cast<HMODULE>(handle_);
+  char path[MAX_PATH * 4] = "";
+  const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+  FreeLibrary(module);
   handle_ = nullptr;
+  if (length == 0 || length >= sizeof path)
+    return;
+  for (int waited = 0; waited < 60000 && GetModuleHandleA(path) != nullptr; waited += 20)
+    Sleep(20);
 }
 
 const char* DefaultPluginFileName() {
