@@ -1,0 +1,833 @@
+// What the host's thread pays per call, and how long the report takes to
+// reach the disk, measured call by call from a host loop.
+//
+// Two modes of the report writer are compared:
+//   before  Writer().SetMode(kCallerThread): every report write and journal
+//           flush is done inside the call that asks for it, on the host's
+//           thread (the plug-in as it was before it had a writer thread).
+//   after   Writer().SetMode(kThread), the plug-in's way: the call changes
+//           memory, hands the report text over and returns; the writer's
+//           thread writes, coalescing texts that arrive during a write.
+//
+// For every directory (--dir), report size K (--keys) and mode (--mode):
+//   1. a report of K "log" keys is written in the plug-in's own format,
+//      DLLInit and a ScenLoad open it, and the bench checks that the
+//      plug-in read all K keys and left the "log" section byte for byte;
+//      the copy of the report's bytes into a reused buffer is timed too
+//      (200 samples): the least the thread's way costs the host per write;
+//   2. ScenLoad, timed --scenload times, each after the writer has
+//      finished (so each reads the report from the file);
+//   3. a burst of --burst MsgLog calls at new game times (GameTime before
+//      each, untimed), each call timed; the report writes (ReplaceFile
+//      calls) and journal flushes from the burst's first call through the
+//      writer's Finish after it are counted, and the time from the last
+//      call's return until a reader of the report sees its message;
+//   4. bursts of --calls TimeFactor and UnitSink calls, each timed (they
+//      append a journal line; "before" also flushes it inside the call);
+//   5. lag to disk, --lag times: after a quiet spell (Finish, --quiet-ms of
+//      sleep) one MsgLog at a new game time, then the report is polled
+//      (stat every 100 µs, read when it changed) until it holds the
+//      message: "visible" is the time from the call's return to that; "on
+//      disk" is the time from the call's return until the ReplaceFile that
+//      wrote it returned (file flushed, renamed, directory flushed).
+// A timed burst stops early once it has run --budget seconds and made at
+// least --min-calls calls (a "before" burst on a disk at 100,000 keys costs
+// tens of ms per call); the tables give the number of calls timed. p50 and
+// p99 are nearest-rank percentiles: with 50 samples p99 is the maximum.
+//
+// Beside the times, the bench counts the calls during which the host's
+// thread was switched out (getrusage per thread: involuntary switches are
+// the scheduler's, voluntary ones a wait in the kernel), and the journal
+// flushes of the TimeFactor and UnitSink bursts.
+//
+// Every failure the plug-in names on the debug output is counted; any
+// failure marks the run FAILED and the exit status 1, so that a failing
+// write cannot pass for a fast one.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "plugin/exports.h"
+#include "plugin/report_writer.h"
+#include "plugin/session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Mode = tarveld::ReportWriter::Mode;
+
+// Files through the native implementation; the executable sits in the
+// bench directory, so the report and the journal do too. The writer's
+// thread calls ReplaceFile, FlushFile and DebugOutput, hence the atomics.
+class HostLoopPlatform final : public tarveld::platform::Platform {
+ public:
+  std::string executable_path;
+  std::atomic<long> replaces{0};
+  std::atomic<long> flushes{0};
+  std::atomic<long> failures{0};
+  // steady_clock ticks when the latest successful ReplaceFile returned.
+  std::atomic<Clock::rep> replace_done{0};
+
+  std::string ExecutablePath() override { return executable_path; }
+  bool IsExistingFile(const std::string& path) override { return Native().IsExistingFile(path); }
+  tarveld::platform::IoResult ReadFile(const std::string& path, std::string& bytes) override {
+    return Native().ReadFile(path, bytes);
+  }
+  tarveld::platform::IoResult ReplaceFile(const std::string& path,
+                                          std::string_view bytes) override {
+    const tarveld::platform::IoResult result = Native().ReplaceFile(path, bytes);
+    if (result.ok()) {
+      replace_done.store(Clock::now().time_since_epoch().count());
+      replaces.fetch_add(1);
+    }
+    return result;
+  }
+  tarveld::platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
+    return Native().AppendLine(path, line);
+  }
+  tarveld::platform::IoResult FlushFile(const std::string& path) override {
+    const tarveld::platform::IoResult result = Native().FlushFile(path);
+    if (result.ok())
+      flushes.fetch_add(1);
+    return result;
+  }
+  tarveld::platform::LocalTime LocalClock() override { return {2024, 3, 7, 21, 5, 3, 250}; }
+  tarveld::platform::LocaleId UserDefaultLocale() override { return 0x0409; }
+  void SetThreadLocale(tarveld::platform::LocaleId) override {}
+  tarveld::platform::LocaleId ThreadLocale() override { return 0x0409; }
+  int LocaleInfo(tarveld::platform::LocaleId, int, char*, int) override { return 0; }
+  void DebugOutput(const std::string& text) override {
+    failures.fetch_add(1);
+    std::fprintf(stderr, "BENCH FAILURE (named by the plug-in): %s\n", text.c_str());
+  }
+
+ private:
+  static tarveld::platform::Platform& Native() { return tarveld::platform::Native(); }
+};
+
+HostLoopPlatform& Bench() {
+  static HostLoopPlatform platform;
+  return platform;
+}
+
+// A failure of the bench's own checks: counted with the plug-in's.
+void Fail(const std::string& what) {
+  Bench().failures.fetch_add(1);
+  std::fprintf(stderr, "BENCH FAILURE: %s\n", what.c_str());
+}
+
+struct Options {
+  std::vector<std::string> dirs = {"/tmp"};
+  std::vector<std::int64_t> keys = {100, 1'000, 10'000, 100'000};
+  std::vector<Mode> modes = {Mode::kCallerThread, Mode::kThread};
+  int scenload = 5;
+  int burst = 1000;
+  int calls = 1000;
+  int lag = 20;
+  int quiet_ms = 20;
+  double budget_s = 10;
+  int min_calls = 50;
+};
+
+const char* ModeName(Mode mode) {
+  return mode == Mode::kThread ? "after" : "before";
+}
+
+// ---------------------------------------------------------------------------
+// The report as the plug-in writes it.
+
+constexpr std::int32_t kStartTime = 100000;
+constexpr std::int32_t kFirstLogTime = 100060;
+constexpr std::int32_t kLogStep = 60;
+
+std::int32_t LogTime(std::int64_t i) {
+  return kFirstLogTime + static_cast<std::int32_t>(i) * kLogStep;
+}
+
+// A host message of about forty bytes that varies with `i`.
+std::string Message(std::int64_t i) {
+  static const char* const kTexts[] = {
+      "Contact: destroyer group bearing %03d, range %d nm",
+      "Air strike launched against task force %d at %d",
+      "Submerged contact lost at depth %d m, sector %d",
+      "Merchant sunk by torpedo, convoy %d position %d",
+  };
+  char text[96];
+  std::snprintf(text, sizeof text, kTexts[i % 4], static_cast<int>(i % 360),
+                static_cast<int>(i % 97 + 3));
+  return text;
+}
+
+// The line the report holds for message `i`, with the line breaks around it.
+std::string LogLine(std::int64_t i) {
+  return "\r\n" + std::to_string(LogTime(i)) + "=" + Message(i) + "\r\n";
+}
+
+const char kReportHead[] =
+    "[Initial Start]\r\nActual Date=3/7/24 21:05:03\r\n\r\n"
+    "[Session Start]\r\nGame Date=1942-05-04 06:00:00\r\nGame Time=100000\r\n"
+    "Scenario=Convoy/Scen#1\r\n\r\n";
+
+// The "log" section of `keys` entries: the end of the report.
+std::string LogSection(std::int64_t keys) {
+  std::string text = "[log]\r\n";
+  for (std::int64_t i = 0; i < keys; ++i)
+    text += std::to_string(LogTime(i)) + "=" + Message(i) + "\r\n";
+  return text;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out.flush())
+    Fail("cannot write " + path);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// What changes when a file is replaced by a rename over it.
+struct FileId {
+  ino_t inode = 0;
+  off_t size = -1;
+  std::int64_t mtime_ns = -1;
+  bool operator==(const FileId&) const = default;
+};
+
+FileId Identify(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0)
+    return {};
+  return {
+      status.st_ino, status.st_size,
+      static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
+}
+
+// Polls the report until it holds `line`: a stat every 100 µs, a read when
+// the file changed since `seen`. The time of the stat that found the change
+// whose content holds it; nullopt after ten seconds.
+std::optional<Clock::time_point> WaitForLine(const std::string& path, const std::string& line,
+                                             FileId seen) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    const FileId id = Identify(path);
+    const Clock::time_point at = Clock::now();
+    if (!(id == seen)) {
+      if (ReadWholeFile(path).rfind(line) != std::string::npos)
+        return at;
+      seen = id;
+    }
+    if (at > deadline)
+      return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+}
+
+// Keeps the timed copies from being optimised away.
+volatile unsigned copy_sink = 0;
+
+double Micros(Clock::duration d) {
+  return std::chrono::duration<double, std::micro>(d).count();
+}
+
+// ---------------------------------------------------------------------------
+// Statistics and their printing.
+
+struct Stats {
+  std::size_t n = 0;
+  double p50 = 0;
+  double p99 = 0;
+  double max = 0;
+  // Calls during which the host's thread was switched out by the
+  // scheduler (involuntary), or waited in the kernel (voluntary: a lock, a
+  // page, the disk), and the p99 of the calls with neither.
+  std::size_t preempted = 0;
+  std::size_t waited = 0;
+  double undisturbed_p99 = 0;
+};
+
+// Nearest rank: the smallest sample with at least p of all at or below it.
+Stats Summarise(std::vector<double> samples) {
+  Stats stats;
+  stats.n = samples.size();
+  if (samples.empty())
+    return stats;
+  std::sort(samples.begin(), samples.end());
+  const auto rank = [&](double p) {
+    const auto r = static_cast<std::size_t>(std::ceil(p * static_cast<double>(samples.size())));
+    return samples[std::max<std::size_t>(r, 1) - 1];
+  };
+  stats.p50 = rank(0.50);
+  stats.p99 = rank(0.99);
+  stats.max = samples.back();
+  return stats;
+}
+
+struct Switches {
+  long voluntary = 0;
+  long involuntary = 0;
+};
+
+Switches ThreadSwitches() {
+  rusage usage{};
+  ::getrusage(RUSAGE_THREAD, &usage);
+  return {usage.ru_nvcsw, usage.ru_nivcsw};
+}
+
+// Times calls one by one and notes, for each, whether the thread was
+// switched out during it.
+class Sampler {
+ public:
+  explicit Sampler(std::size_t expected) { samples_.reserve(expected); }
+
+  // The time the call returned.
+  template <typename Call>
+  Clock::time_point Time(Call&& call) {
+    const Switches before = ThreadSwitches();
+    const Clock::time_point begin = Clock::now();
+    call();
+    const Clock::time_point end = Clock::now();
+    const Switches after = ThreadSwitches();
+    const double us = Micros(end - begin);
+    samples_.push_back(us);
+    if (after.involuntary != before.involuntary)
+      ++preempted_;
+    else if (after.voluntary != before.voluntary)
+      ++waited_;
+    else
+      undisturbed_.push_back(us);
+    return end;
+  }
+
+  std::size_t size() const { return samples_.size(); }
+
+  Stats Summary() const {
+    Stats stats = Summarise(samples_);
+    stats.preempted = preempted_;
+    stats.waited = waited_;
+    stats.undisturbed_p99 = Summarise(undisturbed_).p99;
+    return stats;
+  }
+
+ private:
+  std::vector<double> samples_;
+  std::vector<double> undisturbed_;
+  std::size_t preempted_ = 0;
+  std::size_t waited_ = 0;
+};
+
+std::string Duration(double us) {
+  char text[32];
+  if (us < 10)
+    std::snprintf(text, sizeof text, "%.1f µs", us);
+  else if (us < 1000)
+    std::snprintf(text, sizeof text, "%.0f µs", us);
+  else if (us < 100'000)
+    std::snprintf(text, sizeof text, "%.2f ms", us / 1000);
+  else
+    std::snprintf(text, sizeof text, "%.0f ms", us / 1000);
+  return text;
+}
+
+std::string Count(std::int64_t n) {
+  const std::string digits = std::to_string(n);
+  std::string text;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0)
+      text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// One run: one directory, one report size, one mode.
+
+struct Result {
+  std::int64_t keys = 0;
+  Mode mode = Mode::kThread;
+  std::size_t report_bytes = 0;
+  Stats scenload, msglog, timefactor, unitsink;
+  Stats copy;  // the report's bytes copied into a buffer already big enough
+  long burst_writes = 0;
+  long burst_flushes = 0;
+  long timefactor_flushes = 0;  // journal flushes of the TimeFactor burst
+  long unitsink_flushes = 0;    // and of the UnitSink burst
+  double burst_end_us = -1;     // last MsgLog's return to a reader seeing it
+  Stats lag_visible, lag_disk;
+  long failures = 0;
+  const Stats& Of(std::string_view call) const {
+    return call == "MsgLog"       ? msglog
+           : call == "TimeFactor" ? timefactor
+           : call == "UnitSink"   ? unitsink
+           : call == "ScenLoad"   ? scenload
+                                  : copy;
+  }
+};
+
+const tarveld::GameDateRec kStart{1942, 5, 4, 6, 0, 0, 0};
+
+void LoadScenario() {
+  ScenLoad(0, 0, nullptr, 0, "Convoy", 0, kStartTime, 0, &kStart);
+}
+
+// Waits until everything handed to the writer is on disk.
+void Finish() {
+  if (!tarveld::Writer().Finish())
+    Fail("the writer's Finish ran out of time");
+}
+
+class Run {
+ public:
+  Run(const Options& options, const fs::path& dir, std::int64_t keys, Mode mode)
+      : options_(options), report_(ReportPath(dir)), journal_((dir / "Tarveld.log").string()) {
+    result_.keys = keys;
+    result_.mode = mode;
+    next_ = keys;
+  }
+
+  static std::string ReportPath(const fs::path& dir) { return (dir / "Tarveld.txt").string(); }
+
+  Result Measure() {
+    const long failures_before = Bench().failures.load();
+    Prepare();
+    TimeScenLoad();
+    TimeMsgLogBurst();
+    result_.timefactor =
+        TimeCalls(result_.timefactor_flushes, [](int i) { TimeFactor(i % 8 + 1); });
+    result_.unitsink = TimeCalls(result_.unitsink_flushes, [](int i) {
+      UnitSink(static_cast<std::uint32_t>(i), "Escort 7");
+    });
+    TimeLag();
+    DLLFree();
+    result_.failures = Bench().failures.load() - failures_before;
+    return result_;
+  }
+
+ private:
+  // The prepared report, opened by the plug-in as the host opens it.
+  void Prepare() {
+    Finish();
+    tarveld::Writer().SetMode(result_.mode);
+    std::error_code ignored;
+    fs::remove(journal_, ignored);
+    const std::string section = LogSection(result_.keys);
+    WriteWholeFile(report_, kReportHead + section);
+    DLLInit(0);
+    LoadScenario();
+    std::size_t read = 0;
+    if (tarveld::Session().Report) {
+      for (const auto& s : tarveld::Session().Report->Sections()) {
+        if (s->Name == "log")
+          read += s->Keys.size();
+      }
+    }
+    if (read != static_cast<std::size_t>(result_.keys))
+      Fail("ScenLoad read " + Count(static_cast<std::int64_t>(read)) + " \"log\" keys of " +
+           Count(result_.keys));
+    Finish();
+    const std::string written = ReadWholeFile(report_);
+    if (!written.ends_with(section))
+      Fail("the report after ScenLoad does not end with the prepared \"log\" section");
+    result_.report_bytes = written.size();
+    TimeCopy(written);
+  }
+
+  // What the thread's way must pay at least: the store hands the writer a
+  // copy of the report, made into a buffer that is reused.
+  void TimeCopy(const std::string& text) {
+    std::string buffer = text;
+    std::vector<double> samples;
+    unsigned sink = 0;
+    for (int i = 0; i < 200; ++i) {
+      const Clock::time_point begin = Clock::now();
+      buffer.assign(text);
+      samples.push_back(Micros(Clock::now() - begin));
+      sink += static_cast<unsigned char>(buffer[static_cast<std::size_t>(i) % buffer.size()]);
+    }
+    copy_sink = sink;
+    result_.copy = Summarise(std::move(samples));
+  }
+
+  void TimeScenLoad() {
+    Sampler sampler(static_cast<std::size_t>(options_.scenload));
+    for (int i = 0; i < options_.scenload; ++i) {
+      Finish();
+      sampler.Time(LoadScenario);
+    }
+    result_.scenload = sampler.Summary();
+  }
+
+  bool OverBudget(Clock::time_point begin, std::size_t done) const {
+    return static_cast<int>(done) >= options_.min_calls &&
+           Clock::now() - begin > std::chrono::duration<double>(options_.budget_s);
+  }
+
+  void TimeMsgLogBurst() {
+    Finish();
+    std::vector<std::string> messages;
+    for (int i = 0; i < options_.burst; ++i)
+      messages.push_back(Message(next_ + i));
+    Sampler sampler(messages.size());
+    const long writes = Bench().replaces.load();
+    const long flushes = Bench().flushes.load();
+    const Clock::time_point burst_begin = Clock::now();
+    Clock::time_point last_return{};
+    std::int64_t last = next_;
+    for (const std::string& message : messages) {
+      if (OverBudget(burst_begin, sampler.size()))
+        break;
+      last = next_++;
+      GameTime(LogTime(last), 0);
+      last_return = sampler.Time([&] { MsgLog(message.c_str()); });
+    }
+    const auto seen = WaitForLine(report_, LogLine(last), FileId{});
+    if (seen)
+      result_.burst_end_us = std::max(0.0, Micros(*seen - last_return));
+    else
+      Fail("the report never held the burst's last message");
+    Finish();
+    result_.burst_writes = Bench().replaces.load() - writes;
+    result_.burst_flushes = Bench().flushes.load() - flushes;
+    result_.msglog = sampler.Summary();
+  }
+
+  // `flushes`: the journal flushes from the first call through the Finish
+  // after the last.
+  template <typename Call>
+  Stats TimeCalls(long& flushes, Call call) {
+    Finish();
+    const long flushes_before = Bench().flushes.load();
+    Sampler sampler(static_cast<std::size_t>(options_.calls));
+    const Clock::time_point burst_begin = Clock::now();
+    for (int i = 0; i < options_.calls && !OverBudget(burst_begin, sampler.size()); ++i)
+      sampler.Time([&] { call(i); });
+    Finish();
+    flushes = Bench().flushes.load() - flushes_before;
+    return sampler.Summary();
+  }
+
+  void TimeLag() {
+    std::vector<double> visible;
+    std::vector<double> on_disk;
+    for (int i = 0; i < options_.lag; ++i) {
+      Finish();
+      std::this_thread::sleep_for(std::chrono::milliseconds(options_.quiet_ms));
+      const std::int64_t probe = next_++;
+      const std::string message = Message(probe);
+      GameTime(LogTime(probe), 0);
+      const FileId before = Identify(report_);
+      const long writes = Bench().replaces.load();
+      MsgLog(message.c_str());
+      const Clock::time_point returned = Clock::now();
+      const auto seen = WaitForLine(report_, LogLine(probe), before);
+      if (!seen) {
+        Fail("the report never held a lag probe's message");
+        continue;
+      }
+      visible.push_back(std::max(0.0, Micros(*seen - returned)));
+      // The one write after a quiet spell holds the probe; once the file
+      // showed it, that write has renamed and is at most flushing the
+      // directory.
+      while (Bench().replaces.load() == writes) {
+        if (Clock::now() - returned > std::chrono::seconds(10)) {
+          Fail("a lag probe's write never returned");
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+      const Clock::time_point done{Clock::duration(Bench().replace_done.load())};
+      on_disk.push_back(std::max(0.0, Micros(done - returned)));
+    }
+    result_.lag_visible = Summarise(std::move(visible));
+    result_.lag_disk = Summarise(std::move(on_disk));
+  }
+
+  const Options& options_;
+  const std::string report_;
+  const std::string journal_;
+  Result result_;
+  std::int64_t next_ = 0;  // index of the next message: its game time is new
+};
+
+// ---------------------------------------------------------------------------
+// The command line and the tables.
+
+template <typename T, typename Parse>
+std::vector<T> List(std::string_view text, Parse parse) {
+  std::vector<T> items;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    items.push_back(parse(text.substr(0, comma)));
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  return items;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    const std::string value(equals == std::string_view::npos ? "" : arg.substr(equals + 1));
+    const auto number = [&] { return std::atoi(value.c_str()); };
+    if (name == "--dir") {
+      options.dirs = List<std::string>(value, [](std::string_view s) { return std::string(s); });
+    } else if (name == "--keys") {
+      options.keys = List<std::int64_t>(
+          value, [](std::string_view s) { return std::atoll(std::string(s).c_str()); });
+    } else if (name == "--mode") {
+      bool ok = true;
+      options.modes = List<Mode>(value, [&](std::string_view s) {
+        ok = ok && (s == "before" || s == "after");
+        return s == "after" ? Mode::kThread : Mode::kCallerThread;
+      });
+      if (!ok)
+        return false;
+    } else if (name == "--scenload") {
+      options.scenload = number();
+    } else if (name == "--burst") {
+      options.burst = number();
+    } else if (name == "--calls") {
+      options.calls = number();
+    } else if (name == "--lag") {
+      options.lag = number();
+    } else if (name == "--quiet-ms") {
+      options.quiet_ms = number();
+    } else if (name == "--budget") {
+      options.budget_s = std::atof(value.c_str());
+    } else if (name == "--min-calls") {
+      options.min_calls = number();
+    } else {
+      return false;
+    }
+  }
+  const bool keys_ok =
+      std::all_of(options.keys.begin(), options.keys.end(), [](std::int64_t k) { return k > 0; });
+  return !options.dirs.empty() && keys_ok && !options.keys.empty() && !options.modes.empty() &&
+         options.burst > 0 && options.calls > 0 && options.scenload > 0 && options.lag > 0;
+}
+
+std::string FileSystem(const std::string& dir) {
+  struct statfs info {};
+  if (::statfs(dir.c_str(), &info) != 0)
+    return "?";
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0xEF53:
+      return "ext4";
+    case 0x01021994:
+      return "tmpfs";
+    case 0x9123683E:
+      return "btrfs";
+    case 0x58465342:
+      return "xfs";
+    case 0x794C7630:
+      return "overlayfs";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "fs 0x%lx", static_cast<unsigned long>(info.f_type));
+  return text;
+}
+
+std::string LoadAverage() {
+  std::string text = ReadWholeFile("/proc/loadavg");
+  const std::size_t cut = text.find(' ', text.find(' ', text.find(' ') + 1) + 1);
+  return cut == std::string::npos ? text : text.substr(0, cut);
+}
+
+const Result* Find(const std::vector<Result>& results, std::int64_t keys, Mode mode) {
+  for (const Result& r : results) {
+    if (r.keys == keys && r.mode == mode)
+      return &r;
+  }
+  return nullptr;
+}
+
+std::string ModeLabel(const Result& r) {
+  return r.failures == 0
+             ? ModeName(r.mode)
+             : std::string(ModeName(r.mode)) + " **FAILED (" + std::to_string(r.failures) + ")**";
+}
+
+void PrintTables(const Options& options, const std::string& dir,
+                 const std::vector<Result>& results) {
+  std::printf("\n### %s (%s)\n\nHost-thread time per call:\n\n| call | keys |", dir.c_str(),
+              FileSystem(dir).c_str());
+  for (Mode mode : options.modes)
+    std::printf(" %s n | p50 | p99 | max |", ModeName(mode));
+  std::printf("\n|---|---:|");
+  for (std::size_t i = 0; i < options.modes.size(); ++i)
+    std::printf("---:|---:|---:|---:|");
+  std::printf("\n");
+  for (const char* call : {"MsgLog", "TimeFactor", "UnitSink", "ScenLoad", "report copy"}) {
+    for (std::int64_t keys : options.keys) {
+      std::printf("| %s | %s |", call, Count(keys).c_str());
+      for (Mode mode : options.modes) {
+        const Result* r = Find(results, keys, mode);
+        const Stats& s = r->Of(call);
+        std::printf(" %s%zu | %s | %s | %s |", r->failures != 0 ? "FAILED " : "", s.n,
+                    Duration(s.p50).c_str(), Duration(s.p99).c_str(), Duration(s.max).c_str());
+      }
+      std::printf("\n");
+    }
+  }
+
+  std::printf(
+      "\nCalls during which the host's thread was switched out (preempted: by the scheduler; "
+      "waited: in the kernel, for a lock, a page or the disk), and the p99 of the other "
+      "calls:\n\n| call | keys |");
+  for (Mode mode : options.modes)
+    std::printf(" %s preempted | waited | p99 of the rest |", ModeName(mode));
+  std::printf("\n|---|---:|");
+  for (std::size_t i = 0; i < options.modes.size(); ++i)
+    std::printf("---:|---:|---:|");
+  std::printf("\n");
+  for (const char* call : {"MsgLog", "TimeFactor", "UnitSink", "ScenLoad"}) {
+    for (std::int64_t keys : options.keys) {
+      std::printf("| %s | %s |", call, Count(keys).c_str());
+      for (Mode mode : options.modes) {
+        const Stats& s = Find(results, keys, mode)->Of(call);
+        const bool none_left = s.preempted + s.waited == s.n;
+        std::printf(" %zu | %zu | %s |", s.preempted, s.waited,
+                    none_left ? "none left" : Duration(s.undisturbed_p99).c_str());
+      }
+      std::printf("\n");
+    }
+  }
+
+  std::printf(
+      "\nMsgLog burst: report writes and journal flushes from its first call through the "
+      "Finish after it; the last message visible in the report after its call returned:\n\n"
+      "| keys | report bytes | mode | MsgLog calls | report writes | writes per 1,000 calls "
+      "| journal flushes | last message visible after |\n"
+      "|---:|---:|---|---:|---:|---:|---:|---:|\n");
+  for (std::int64_t keys : options.keys) {
+    for (Mode mode : options.modes) {
+      const Result& r = *Find(results, keys, mode);
+      const double per_thousand =
+          r.msglog.n == 0 ? 0 : 1000.0 * static_cast<double>(r.burst_writes) / r.msglog.n;
+      std::printf("| %s | %s | %s | %zu | %ld | %.0f | %ld | %s |\n", Count(keys).c_str(),
+                  Count(static_cast<std::int64_t>(r.report_bytes)).c_str(), ModeLabel(r).c_str(),
+                  r.msglog.n, r.burst_writes, per_thousand, r.burst_flushes,
+                  r.burst_end_us < 0 ? "never" : Duration(r.burst_end_us).c_str());
+    }
+  }
+
+  std::printf(
+      "\nJournal flushes from the first call of a TimeFactor or UnitSink burst through the "
+      "Finish after it:\n\n| keys | mode | TimeFactor calls | journal flushes | UnitSink calls "
+      "| journal flushes |\n|---:|---|---:|---:|---:|---:|\n");
+  for (std::int64_t keys : options.keys) {
+    for (Mode mode : options.modes) {
+      const Result& r = *Find(results, keys, mode);
+      std::printf("| %s | %s | %zu | %ld | %zu | %ld |\n", Count(keys).c_str(),
+                  ModeLabel(r).c_str(), r.timefactor.n, r.timefactor_flushes, r.unitsink.n,
+                  r.unitsink_flushes);
+    }
+  }
+
+  std::printf(
+      "\nLag after a quiet spell: one MsgLog, then the time from its return until a reader "
+      "sees the message in the report (visible), and until the write that holds it returned "
+      "(on disk: flushed, renamed, directory flushed):\n\n"
+      "| keys | mode | n | visible p50 | visible max | on disk p50 | on disk max |\n"
+      "|---:|---|---:|---:|---:|---:|---:|\n");
+  for (std::int64_t keys : options.keys) {
+    for (Mode mode : options.modes) {
+      const Result& r = *Find(results, keys, mode);
+      std::printf("| %s | %s | %zu | %s | %s | %s | %s |\n", Count(keys).c_str(),
+                  ModeLabel(r).c_str(), r.lag_visible.n, Duration(r.lag_visible.p50).c_str(),
+                  Duration(r.lag_visible.max).c_str(), Duration(r.lag_disk.p50).c_str(),
+                  Duration(r.lag_disk.max).c_str());
+    }
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr,
+                 "usage: %s [--dir=DIR[,DIR...]] [--keys=N[,N...]] [--mode=before,after]\n"
+                 "       [--scenload=5] [--burst=1000] [--calls=1000] [--lag=20] [--quiet-ms=20]\n"
+                 "       [--budget=SECONDS(10)] [--min-calls=50]\n",
+                 argv[0]);
+    return 2;
+  }
+
+  utsname system{};
+  ::uname(&system);
+  std::printf(
+      "# Host loop: host-thread time per call, report writes, lag to disk\n\n"
+      "%u hardware threads; %s %s; load average at start %s\n"
+      "ScenLoad %d samples; MsgLog burst %d calls; TimeFactor and UnitSink %d calls each; "
+      "lag %d probes after %d ms quiet; a burst stops after %g s once it has %d calls.\n",
+      std::thread::hardware_concurrency(), system.sysname, system.release, LoadAverage().c_str(),
+      options.scenload, options.burst, options.calls, options.lag, options.quiet_ms,
+      options.budget_s, options.min_calls);
+  std::fflush(stdout);
+
+  tarveld::platform::Install(&Bench());
+  for (const std::string& base : options.dirs) {
+    const fs::path dir = fs::path(base) / ("tarveld-host-loop-" + std::to_string(::getpid()));
+    std::error_code error;
+    fs::create_directories(dir, error);
+    if (error) {
+      Fail("cannot make " + dir.string() + ": " + error.message());
+      continue;
+    }
+    Bench().executable_path = (dir / "host.exe").string();
+    std::vector<Result> results;
+    for (std::int64_t keys : options.keys) {
+      for (Mode mode : options.modes) {
+        std::fprintf(stderr, "%s: %s keys, %s ...\n", base.c_str(), Count(keys).c_str(),
+                     ModeName(mode));
+        results.push_back(Run(options, dir, keys, mode).Measure());
+      }
+    }
+    PrintTables(options, base, results);
+    Finish();
+    fs::remove_all(dir, error);
+  }
+  Finish();
+  tarveld::Writer().SetMode(Mode::kThread);
+  tarveld::platform::Install(nullptr);
+
+  std::printf("\nload average at end %s\n", LoadAverage().c_str());
+  const long failures = Bench().failures.load();
+  if (failures != 0) {
+    const std::string banner = "\n**FAILED: " + std::to_string(failures) +
+                               " failures (see stderr); the figures above are not valid.**\n";
+    std::fputs(banner.c_str(), stdout);
+    std::fputs(banner.c_str(), stderr);
+    return 1;
+  }
+  return 0;
+}
