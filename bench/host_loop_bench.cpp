@@ -66,6 +66,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "platform/platform.h"
 #include "plugin/exports.h"
 #include "plugin/report_writer.h"
@@ -74,6 +75,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tarveld::bench::kReportHead;
+using tarveld::bench::LogSection;
+using tarveld::bench::LogTime;
+using tarveld::bench::Message;
+using tarveld::bench::ReadWholeFile;
+using tarveld::bench::WriteWholeFile;
 using Clock = std::chrono::steady_clock;
 using Mode = tarveld::ReportWriter::Mode;
 
@@ -155,60 +162,12 @@ const char* ModeName(Mode mode) {
 }
 
 // ---------------------------------------------------------------------------
-// The report as the plug-in writes it.
+// The report as the plug-in writes it (bench_report.h).
 
 constexpr std::int32_t kStartTime = 100000;
-constexpr std::int32_t kFirstLogTime = 100060;
-constexpr std::int32_t kLogStep = 60;
 
-std::int32_t LogTime(std::int64_t i) {
-  return kFirstLogTime + static_cast<std::int32_t>(i) * kLogStep;
-}
-
-// A host message of about forty bytes that varies with `i`.
-std::string Message(std::int64_t i) {
-  static const char* const kTexts[] = {
-      "Contact: destroyer group bearing %03d, range %d nm",
-      "Air strike launched against task force %d at %d",
-      "Submerged contact lost at depth %d m, sector %d",
-      "Merchant sunk by torpedo, convoy %d position %d",
-  };
-  char text[96];
-  std::snprintf(text, sizeof text, kTexts[i % 4], static_cast<int>(i % 360),
-                static_cast<int>(i % 97 + 3));
-  return text;
-}
-
-// The line the report holds for message `i`, with the line breaks around it.
 std::string LogLine(std::int64_t i) {
   return "\r\n" + std::to_string(LogTime(i)) + "=" + Message(i) + "\r\n";
-}
-
-const char kReportHead[] =
-    "[Initial Start]\r\nActual Date=3/7/24 21:05:03\r\n\r\n"
-    "[Session Start]\r\nGame Date=1942-05-04 06:00:00\r\nGame Time=100000\r\n"
-    "Scenario=Convoy/Scen#1\r\n\r\n";
-
-// The "log" section of `keys` entries: the end of the report.
-std::string LogSection(std::int64_t keys) {
-  std::string text = "[log]\r\n";
-  for (std::int64_t i = 0; i < keys; ++i)
-    text += std::to_string(LogTime(i)) + "=" + Message(i) + "\r\n";
-  return text;
-}
-
-void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out.flush())
-    Fail("cannot write " + path);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 // What changes when a file is replaced by a rename over it.
@@ -437,7 +396,8 @@ class Run {
     std::error_code ignored;
     fs::remove(journal_, ignored);
     const std::string section = LogSection(result_.keys);
-    WriteWholeFile(report_, kReportHead + section);
+    if (!WriteWholeFile(report_, kReportHead + section))
+      Fail("cannot write " + report_);
     DLLInit(0);
     LoadScenario();
     std::size_t read = 0;

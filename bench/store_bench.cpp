@@ -45,6 +45,7 @@
 
 #include <unistd.h>
 
+#include "bench/bench_report.h"
 #include "platform/platform.h"
 #include "plugin/exports.h"
 #include "plugin/report_writer.h"
@@ -53,6 +54,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tarveld::bench::LogTime;
+using tarveld::bench::Message;
+using tarveld::bench::PreparedReport;
+using tarveld::bench::ReadWholeFile;
+using tarveld::bench::WriteWholeFile;
 using Clock = std::chrono::steady_clock;
 
 // Files through the native implementation; the executable sits in the
@@ -121,58 +127,12 @@ std::string ReportPath() {
   return (WorkDirectory() / "Tarveld.txt").string();
 }
 
-constexpr std::int32_t kFirstLogTime = 100060;
-constexpr std::int32_t kLogStep = 60;
-
-std::int32_t LogTime(std::int64_t i) {
-  return kFirstLogTime + static_cast<std::int32_t>(i) * kLogStep;
-}
-
-// A host message of about forty bytes that varies with `i`.
-std::string Message(std::int64_t i) {
-  static const char* const kTexts[] = {
-      "Contact: destroyer group bearing %03d, range %d nm",
-      "Air strike launched against task force %d at %d",
-      "Submerged contact lost at depth %d m, sector %d",
-      "Merchant sunk by torpedo, convoy %d position %d",
-  };
-  char text[96];
-  std::snprintf(text, sizeof text, kTexts[i % 4], static_cast<int>(i % 360),
-                static_cast<int>(i % 97 + 3));
-  return text;
-}
-
-// A report as the plug-in leaves it after some play: the two small
-// sections, then `keys` log entries.
-std::string PreparedReport(std::int64_t keys) {
-  std::string text =
-      "[Initial Start]\r\nActual Date=3/7/24 21:05:03\r\n\r\n"
-      "[Session Start]\r\nGame Date=1942-05-04 06:00:00\r\nGame Time=100000\r\n"
-      "Scenario=Convoy/Scen#1\r\n\r\n[log]\r\n";
-  for (std::int64_t i = 0; i < keys; ++i) {
-    text += std::to_string(LogTime(i)) + "=" + Message(i) + "\r\n";
-  }
-  return text;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 // Puts the prepared report of `keys` entries in place and starts a scenario
 // on it, as the host does: a new store reads the report and makes its three
 // "Session Start" writes.
 void StartScenario(std::int64_t keys) {
   static const tarveld::GameDateRec start{1942, 5, 4, 6, 0, 0, 0};
-  WriteFile(ReportPath(), PreparedReport(keys));
+  WriteWholeFile(ReportPath(), PreparedReport(keys));
   ScenLoad(0, 0, nullptr, 0, "Convoy", 0, 100000, 0, &start);
 }
 
@@ -186,7 +146,7 @@ void BM_Floor(benchmark::State& state) {
   GameTime(LogTime(keys), 0);
   MsgLog(Message(keys).c_str());
   const std::string path = ReportPath();
-  const std::string bytes = ReadFile(path);
+  const std::string bytes = ReadWholeFile(path);
   tarveld::platform::Platform& native = tarveld::platform::Native();
   for (auto _ : state) {
     const Clock::time_point begin = Clock::now();
