@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "host_process.h"
+#include "support/text_count.h"
 
 namespace tarveld::testing {
 namespace {
@@ -53,14 +54,6 @@ std::optional<std::string> FindChromium() {
     }
   }
   return std::nullopt;
-}
-
-std::size_t Occurrences(std::string_view text, std::string_view what) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(what); at != std::string_view::npos;
-       at = text.find(what, at + what.size()))
-    ++count;
-  return count;
 }
 
 // What the journal says of one battle, read with nothing but string splits.

@@ -17,17 +17,12 @@
 #include "aar/journal_reader.h"
 #include "aar/timeline_svg.h"
 #include "aar/windows_1252.h"
+#include "support/text_count.h"
 
 namespace tarveld::aar {
 namespace {
 
-std::size_t Occurrences(std::string_view text, std::string_view what) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(what); at != std::string_view::npos;
-       at = text.find(what, at + what.size()))
-    ++count;
-  return count;
-}
+using tarveld::testing::Occurrences;
 
 // Decodes well-formed UTF-8 (shortest forms, no surrogates, at most
 // U+10FFFF); false at the first fault.
