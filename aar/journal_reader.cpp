@@ -25,21 +25,6 @@ bool AllDigits(std::string_view text) {
   return true;
 }
 
-// A game time as the plug-in writes it: an optional minus sign and at least
-// eight digits. Eighteen digits at most keeps the value inside 64 bits.
-bool ReadGameTime(std::string_view text, std::int64_t& value) {
-  const bool negative = !text.empty() && text[0] == '-';
-  const std::string_view digits = text.substr(negative ? 1 : 0);
-  if (digits.size() < 8 || digits.size() > 18 || !AllDigits(digits))
-    return false;
-  value = 0;
-  for (const char c : digits)
-    value = value * 10 + (c - '0');
-  if (negative)
-    value = -value;
-  return true;
-}
-
 // A signed decimal number of at most eighteen digits, the whole of `text`.
 bool ReadInteger(std::string_view text, std::int64_t& value) {
   const bool negative = !text.empty() && text[0] == '-';
@@ -52,6 +37,13 @@ bool ReadInteger(std::string_view text, std::int64_t& value) {
   if (negative)
     value = -value;
   return true;
+}
+
+// A game time as the plug-in writes it: an optional minus sign and at least
+// eight digits. Eighteen digits at most keeps the value inside 64 bits.
+bool ReadGameTime(std::string_view text, std::int64_t& value) {
+  const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+  return text.size() >= sign + 8 && ReadInteger(text, value);
 }
 
 // The game-time prefix of a time-factor or sinking text, "00100183: ";
