@@ -66,6 +66,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_platform.h"
 #include "bench/bench_report.h"
 #include "platform/platform.h"
 #include "plugin/exports.h"
@@ -84,53 +85,31 @@ using tarveld::bench::WriteWholeFile;
 using Clock = std::chrono::steady_clock;
 using Mode = tarveld::ReportWriter::Mode;
 
-// Files through the native implementation; the executable sits in the
-// bench directory, so the report and the journal do too. The writer's
-// thread calls ReplaceFile, FlushFile and DebugOutput, hence the atomics.
-class HostLoopPlatform final : public tarveld::platform::Platform {
+// The bench platform, counting the report writes and journal flushes that
+// succeed and timing the latest write. The writer's thread calls these,
+// hence the atomics.
+class HostLoopPlatform final : public tarveld::bench::BenchPlatform {
  public:
-  std::string executable_path;
   std::atomic<long> replaces{0};
   std::atomic<long> flushes{0};
-  std::atomic<long> failures{0};
   // steady_clock ticks when the latest successful ReplaceFile returned.
   std::atomic<Clock::rep> replace_done{0};
 
-  std::string ExecutablePath() override { return executable_path; }
-  bool IsExistingFile(const std::string& path) override { return Native().IsExistingFile(path); }
-  tarveld::platform::IoResult ReadFile(const std::string& path, std::string& bytes) override {
-    return Native().ReadFile(path, bytes);
-  }
   tarveld::platform::IoResult ReplaceFile(const std::string& path,
                                           std::string_view bytes) override {
-    const tarveld::platform::IoResult result = Native().ReplaceFile(path, bytes);
+    const tarveld::platform::IoResult result = BenchPlatform::ReplaceFile(path, bytes);
     if (result.ok()) {
       replace_done.store(Clock::now().time_since_epoch().count());
       replaces.fetch_add(1);
     }
     return result;
   }
-  tarveld::platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
-    return Native().AppendLine(path, line);
-  }
   tarveld::platform::IoResult FlushFile(const std::string& path) override {
-    const tarveld::platform::IoResult result = Native().FlushFile(path);
+    const tarveld::platform::IoResult result = BenchPlatform::FlushFile(path);
     if (result.ok())
       flushes.fetch_add(1);
     return result;
   }
-  tarveld::platform::LocalTime LocalClock() override { return {2024, 3, 7, 21, 5, 3, 250}; }
-  tarveld::platform::LocaleId UserDefaultLocale() override { return 0x0409; }
-  void SetThreadLocale(tarveld::platform::LocaleId) override {}
-  tarveld::platform::LocaleId ThreadLocale() override { return 0x0409; }
-  int LocaleInfo(tarveld::platform::LocaleId, int, char*, int) override { return 0; }
-  void DebugOutput(const std::string& text) override {
-    failures.fetch_add(1);
-    std::fprintf(stderr, "BENCH FAILURE (named by the plug-in): %s\n", text.c_str());
-  }
-
- private:
-  static tarveld::platform::Platform& Native() { return tarveld::platform::Native(); }
 };
 
 HostLoopPlatform& Bench() {

@@ -45,6 +45,7 @@
 
 #include <unistd.h>
 
+#include "bench/bench_platform.h"
 #include "bench/bench_report.h"
 #include "platform/platform.h"
 #include "plugin/exports.h"
@@ -61,42 +62,7 @@ using tarveld::bench::ReadWholeFile;
 using tarveld::bench::WriteWholeFile;
 using Clock = std::chrono::steady_clock;
 
-// Files through the native implementation; the executable sits in the
-// bench directory, so the report does too. Failures reported by the entry
-// points are counted, so that a failing write cannot pass for a fast one.
-class BenchPlatform final : public tarveld::platform::Platform {
- public:
-  std::string executable_path;
-  int failures = 0;
-
-  std::string ExecutablePath() override { return executable_path; }
-  bool IsExistingFile(const std::string& path) override { return Native().IsExistingFile(path); }
-  tarveld::platform::IoResult ReadFile(const std::string& path, std::string& bytes) override {
-    return Native().ReadFile(path, bytes);
-  }
-  tarveld::platform::IoResult ReplaceFile(const std::string& path,
-                                          std::string_view bytes) override {
-    return Native().ReplaceFile(path, bytes);
-  }
-  tarveld::platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
-    return Native().AppendLine(path, line);
-  }
-  tarveld::platform::IoResult FlushFile(const std::string& path) override {
-    return Native().FlushFile(path);
-  }
-  tarveld::platform::LocalTime LocalClock() override { return {2024, 3, 7, 21, 5, 3, 250}; }
-  tarveld::platform::LocaleId UserDefaultLocale() override { return 0x0409; }
-  void SetThreadLocale(tarveld::platform::LocaleId) override {}
-  tarveld::platform::LocaleId ThreadLocale() override { return 0x0409; }
-  int LocaleInfo(tarveld::platform::LocaleId, int, char*, int) override { return 0; }
-  void DebugOutput(const std::string& text) override {
-    ++failures;
-    std::fprintf(stderr, "%s\n", text.c_str());
-  }
-
- private:
-  static tarveld::platform::Platform& Native() { return tarveld::platform::Native(); }
-};
+using tarveld::bench::BenchPlatform;
 
 BenchPlatform& Bench() {
   static BenchPlatform platform;
