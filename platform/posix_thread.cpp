@@ -2,9 +2,6 @@
 #include <pthread.h>
 #include <time.h>
 
-#include <cerrno>
-#include <cstdlib>
-
 #include "platform/thread.h"
 
 namespace tarveld::platform {

@@ -226,9 +226,9 @@ IoResult FailedWriting(HANDLE file) {
 
 // Opened with FILE_APPEND_DATA and without FILE_WRITE_DATA, the file takes
 // every write at its end, whatever else has grown it. Only its last byte
-// is read, to end a line that a crash cut short (a byte that
-// cannot be read counts as such a cut: an empty line harms less than two
-// events merged); then the bytes go out in one WriteFile. FlushFile puts
+// is read, to end a line that a crash cut short (a byte that cannot be
+// read counts as such a cut: an empty line harms less than two events
+// merged); then the bytes go out in one WriteFile. FlushFile puts
 // them on disk later, from another thread, so both share writing.
 IoResult WindowsPlatform::AppendLine(const std::string& path, std::string_view line) {
   const HANDLE file = OpenSharedDiskFile(path, GENERIC_READ | FILE_APPEND_DATA, OPEN_ALWAYS);

@@ -50,6 +50,15 @@ struct WorkerThread::Handle {
 
 namespace {
 
+// Lets go of the record of a thread without waiting for it.
+void Forget(WorkerThread::Handle*& handle) {
+  if (handle != nullptr) {
+    CloseHandle(handle->thread);
+    delete handle;
+    handle = nullptr;
+  }
+}
+
 struct StartInfo {
   void (*run)(void*);
   void* argument;
@@ -73,18 +82,11 @@ DWORD WINAPI RunWorker(void* parameter) {
 // Never waits: the module's static destructors run inside DllMain, at times
 // on this very thread (the last FreeLibrary above), where a wait would hang.
 WorkerThread::~WorkerThread() {
-  if (handle_ != nullptr) {
-    CloseHandle(handle_->thread);
-    delete handle_;
-  }
+  Forget(handle_);
 }
 
 bool WorkerThread::Start(void (*run)(void*), void* argument) {
-  if (handle_ != nullptr) {
-    CloseHandle(handle_->thread);
-    delete handle_;
-    handle_ = nullptr;
-  }
+  Forget(handle_);
   HMODULE module = nullptr;
   if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                           reinterpret_cast<LPCSTR>(&RunWorker), &module)) {
@@ -106,9 +108,7 @@ void WorkerThread::Join() {
     return;
   }
   WaitForSingleObject(handle_->thread, INFINITE);
-  CloseHandle(handle_->thread);
-  delete handle_;
-  handle_ = nullptr;
+  Forget(handle_);
 }
 
 std::uint64_t MonotonicMilliseconds() {

@@ -44,7 +44,7 @@ bool Guarded(const char* entry_point, Work&& work) noexcept {
     work();
     return true;
   } catch (const tarveld::Exception& failure) {
-    Report(entry_point, std::string(failure.ClassName()) + ": " + failure.Message());
+    Report(entry_point, tarveld::ClassAndMessage(failure));
   } catch (const std::bad_alloc&) {
     Report(entry_point, "out of memory");
   } catch (const std::exception& failure) {

@@ -230,7 +230,7 @@ void ReportWriter::TakeWork() {
 ReportWriter::Outcome ReportWriter::DoRound() {
   Outcome outcome;
   const auto name = [&outcome](const std::string& caller, const Exception& failure) {
-    outcome.failure = std::string(failure.ClassName()) + ": " + failure.Message();
+    outcome.failure = ClassAndMessage(failure);
     Say(caller + ": " + outcome.failure);
   };
   try {

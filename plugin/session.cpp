@@ -8,6 +8,11 @@
 namespace tarveld {
 namespace {
 
+// A store on the report whose rewrites go to the report writer.
+std::unique_ptr<TIniFile> OpenReport(const std::string& path) {
+  return std::make_unique<TIniFile>(path, false, Writer());
+}
+
 std::string TextOf(const char* text) {
   return text != nullptr ? std::string(text) : std::string();
 }
@@ -59,7 +64,7 @@ void BeginReport(PluginSession& session) {
   // A report handed to the writer exists, even before it reaches the disk.
   if (platform::Current().IsExistingFile(path) || Writer().HoldsTextFor(path))
     return;
-  session.Report = std::make_unique<TIniFile>(path, false, Writer());
+  session.Report = OpenReport(path);
   session.Report->PutText("Initial Start", "Actual Date ", " " + DateTimeText(LocalNow()));
 }
 
@@ -83,7 +88,7 @@ void LoadScenario(PluginSession& session, std::int16_t scenario_number, const ch
 
   // Opening may fail; the previous store then stays the session's. The new
   // store starts from the newest report, written or still with the writer.
-  auto store = std::make_unique<TIniFile>(ReportPath(), false, Writer());
+  auto store = OpenReport(ReportPath());
   session.Report = std::move(store);
 
   session.Report->PutText("Session Start", "Game Date ", GameDateValue(session.CurrentDate));
@@ -97,7 +102,7 @@ void LogMessage(PluginSession& session, const char* message) {
   // A report that existed at DLLInit gets no store until a scenario loads;
   // open one now rather than lose the message.
   if (!session.Report)
-    session.Report = std::make_unique<TIniFile>(ReportPath(), false, Writer());
+    session.Report = OpenReport(ReportPath());
   session.Report->PutText("log", session.LogKey, TextOf(message));
 }
 

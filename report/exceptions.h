@@ -44,4 +44,10 @@ TARVELD_EXCEPTION_CLASS(EConvertError, Exception);
 
 #undef TARVELD_EXCEPTION_CLASS
 
+// "EFCreateError: Unable to create file ...": how a failure is named on the
+// debug output, after the entry point whose work it was.
+inline std::string ClassAndMessage(const Exception& failure) {
+  return std::string(failure.ClassName()) + ": " + failure.Message();
+}
+
 }  // namespace tarveld

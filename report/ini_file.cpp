@@ -45,23 +45,19 @@ ReportOutput& DirectOutput() {
 
 TIniFile::TIniFile(std::string file_name, bool line_continuation, ReportOutput& output)
     : TCustomIniFile(std::move(file_name), line_continuation), output_(&output) {
+  // A text the output holds and has not put on disk yet is the newest: the
+  // disk would give an older report, which the next rewrite would bring
+  // back. Otherwise the file; an absent one, or a directory, gives an empty
+  // store, and the first write creates the file.
   platform::Platform& os = platform::Current();
   std::string bytes;
-  if (output_->NewestText(file_name_, bytes)) {
-    // Written by this store's output and not on disk yet: the disk would
-    // give an older report, which the next rewrite would then bring back.
-    sections_ = ParseLines(SplitLines(bytes));
-  } else if (os.IsExistingFile(file_name_)) {
-    // An absent file, or a directory, gives an empty store; the first write
-    // creates the file.
-    if (!os.ReadFile(file_name_, bytes).ok()) {
-      throw EFOpenError("Unable to open file \"" + file_name_ + "\"");
-    }
-    // A byte-order mark left in place would hide the first header and drop
-    // the keys under it at the next rewrite. None is ever written back.
-    const std::vector<std::string_view> lines = SplitLines(SkipByteOrderMark(bytes));
-    sections_ = ParseLines(lines);
+  if (!output_->NewestText(file_name_, bytes) && os.IsExistingFile(file_name_) &&
+      !os.ReadFile(file_name_, bytes).ok()) {
+    throw EFOpenError("Unable to open file \"" + file_name_ + "\"");
   }
+  // A byte-order mark left in place would hide the first header and drop
+  // the keys under it at the next rewrite. None is ever written back.
+  sections_ = ParseLines(SplitLines(SkipByteOrderMark(bytes)));
   Prepare();
 }
 

@@ -84,16 +84,18 @@ class TIniFile : public TCustomIniFile {
   // Moves every line after key `key` of section `section` by `delta` bytes.
   void Shift(std::size_t section, std::size_t key, std::ptrdiff_t delta);
 
+  // Where every rewrite goes, and where the newest text is asked for first.
+  ReportOutput* output_;
+
   // The report only grows, and the host's thread pays for every write's
-  // model and text, so a write must cost little beside copying the text. While the model is settled
-  // (IsSettled: rebuilding it from its own lines gives it back), text_
-  // holds exactly its file text and layout_ where each line of that stands;
-  // a write patches the line it changes, and the rebuild touches only what
-  // that write handed in. Otherwise (a foreign file, a write that would
+  // model and text, so a write must cost little beside copying the text.
+  // While the model is settled (IsSettled: rebuilding it from its own lines
+  // gives it back), text_ holds exactly its file text and layout_ where
+  // each line of that stands; a write patches the line it changes, and the
+  // rebuild touches only what that write handed in. Otherwise (a foreign file, a write that would
   // restructure the model, a change left by a failed write) text_ is built
   // afresh and the model rebuilt whole from it. Lookups go through the
   // indexes, which always follow the model.
-  ReportOutput* output_;
   NameIndex section_index_;
   std::vector<NameIndex> key_indexes_;  // one per section
   std::string text_;
