@@ -7,6 +7,7 @@
 #include "plugin/exports.h"
 #include "plugin/session.h"
 #include "support/fake_platform.h"
+#include "support/writer_mode.h"
 
 namespace tarveld::testing {
 namespace {
@@ -26,6 +27,7 @@ class EventTextsTest : public ::testing::Test {
   TempDir dir_;
   FakePlatform fake_;
   ScopedPlatform installed_{fake_};
+  CallerThreadWrites writes_;  // one test compares the report on disk
 };
 
 TEST_F(EventTextsTest, TimeFactorTexts) {
