@@ -81,7 +81,7 @@ std::vector<Battle> BattlesOfReport(const ReportRead& report, std::vector<Messag
     battle.scenario = session.scenario;
     // "0000-00-00 00:00:00" is what a start without a date record leaves.
     battle.start_date = DateSeconds(session.start_date) ? session.start_date : std::string();
-    battle.start.game_time = session.game_time.value_or(kGameTimeOrigin);
+    battle.start.game_time = session.game_time.value_or(GameTimeOrigin);
     battle.start.date = CarriedDate(battle.start_date, battle.start.game_time);
   }
   if (battles.size() > 1) {

@@ -23,15 +23,6 @@ std::int64_t DigitsValue(std::string_view text, std::size_t begin, std::size_t c
 // Where the year's digits end: "-MM-DD HH:MM:SS" takes the last 15 bytes.
 constexpr std::size_t kAfterYear = 15;
 
-bool IsLeap(std::int64_t year) {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
-int DaysInMonth(std::int64_t year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
 // Appends `separator` and `value` (0..99) in two digits.
 void AppendTwoDigits(std::string& text, char separator, std::int64_t value) {
   text += separator;
@@ -78,10 +69,14 @@ std::optional<std::int64_t> DateSeconds(std::string_view text) {
   const std::int64_t hour = DigitsValue(text, year_end + 7, 2);
   const std::int64_t minute = DigitsValue(text, year_end + 10, 2);
   const std::int64_t second = DigitsValue(text, year_end + 13, 2);
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
-      minute > 59 || second > 59)
+  if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
     return std::nullopt;
-  return DayNumberFromCivil(year, month, day) * kDay + hour * 3600 + minute * 60 + second;
+  // A day past its month's end (April 31, February 29 of 1900) counts on
+  // into the next month, so the day number does not lead back to it.
+  const std::int64_t day_number = DayNumberFromCivil(year, month, day);
+  if (CivilFromDayNumber(day_number).day != day)
+    return std::nullopt;
+  return day_number * kDay + hour * 3600 + minute * 60 + second;
 }
 
 std::string DateText(std::int64_t seconds) {
@@ -106,8 +101,7 @@ std::string DateText(std::int64_t seconds) {
 }
 
 std::int64_t CarryForward(std::int64_t start_seconds, std::int64_t game_time) {
-  return game_time > kGameTimeOrigin ? start_seconds + (game_time - kGameTimeOrigin)
-                                     : start_seconds;
+  return game_time > GameTimeOrigin ? start_seconds + (game_time - GameTimeOrigin) : start_seconds;
 }
 
 std::string SpanText(std::int64_t seconds) {

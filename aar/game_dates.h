@@ -9,11 +9,9 @@
 #include <string>
 #include <string_view>
 
-namespace tarveld::aar {
+#include "plugin/game_calendar.h"  // GameTimeOrigin, the plug-in's own
 
-// The game time at which a scenario's start date holds; each unit above it
-// is one second.
-inline constexpr std::int64_t kGameTimeOrigin = 100000;
+namespace tarveld::aar {
 
 // True when `text` has the shape the plug-in writes a date in: a year of at
 // least four digits (a minus sign allowed before it), then "-MM-DD HH:MM:SS"
@@ -31,7 +29,7 @@ std::optional<std::int64_t> DateSeconds(std::string_view text);
 std::string DateText(std::int64_t seconds);
 
 // The date a game time stands for: the start date carried forward by
-// game_time - kGameTimeOrigin seconds, the start itself at or below the
+// game_time - GameTimeOrigin seconds, the start itself at or below the
 // origin. The plug-in computes its journal dates the same way.
 std::int64_t CarryForward(std::int64_t start_seconds, std::int64_t game_time);
 

@@ -78,20 +78,15 @@ ReportWriter::~ReportWriter() {
 
 bool ReportWriter::NewestText(const std::string& path, std::string& newest) {
   platform::MonitorLock lock(monitor_);
-  if (has_pending_ && pending_.path == path) {
-    newest = pending_.text;
-    return true;
-  }
-  if (in_flight_ && writing_.path == path) {
-    newest = writing_.text;
-    return true;
-  }
-  return false;
+  const Slot* held = HeldFor(path);
+  if (held != nullptr)
+    newest = held->text;
+  return held != nullptr;
 }
 
 bool ReportWriter::HoldsTextFor(const std::string& path) {
   platform::MonitorLock lock(monitor_);
-  return (has_pending_ && pending_.path == path) || (in_flight_ && writing_.path == path);
+  return HeldFor(path) != nullptr;
 }
 
 void ReportWriter::Replace(const std::string& path, std::string_view text) {
@@ -103,7 +98,7 @@ void ReportWriter::Replace(const std::string& path, std::string_view text) {
   // before the lock is taken.
   staging_.assign(text.data(), text.size());
   platform::MonitorLock lock(monitor_);
-  if ((has_pending_ && pending_.path != path) || (in_flight_ && writing_.path != path))
+  if (HoldsOtherPath(path))
     WaitForOtherPaths(path);
   std::swap(staging_, pending_.text);
   pending_.path.assign(path);
@@ -211,6 +206,18 @@ bool ReportWriter::HasWork() const {
   return has_pending_ || journal_dirty_;
 }
 
+const ReportWriter::Slot* ReportWriter::HeldFor(const std::string& path) const {
+  if (has_pending_ && pending_.path == path)
+    return &pending_;
+  if (in_flight_ && writing_.path == path)
+    return &writing_;
+  return nullptr;
+}
+
+bool ReportWriter::HoldsOtherPath(const std::string& path) const {
+  return (has_pending_ && pending_.path != path) || (in_flight_ && writing_.path != path);
+}
+
 void ReportWriter::TakeWork() {
   hurry_ = false;
   round_report_ = has_pending_;
@@ -300,11 +307,8 @@ void ReportWriter::WorkHere() {
 }
 
 void ReportWriter::WaitForOtherPaths(const std::string& path) {
-  const auto other = [this, &path] {
-    return (has_pending_ && pending_.path != path) || (in_flight_ && writing_.path != path);
-  };
   const std::uint64_t deadline = platform::MonotonicMilliseconds() + kFinishTimeoutMs;
-  while (other() && running_ && MillisecondsUntil(deadline) > 0)
+  while (HoldsOtherPath(path) && running_ && MillisecondsUntil(deadline) > 0)
     monitor_.Wait(MillisecondsUntil(deadline));
   if (has_pending_ && pending_.path != path) {
     if (!running_)

@@ -102,6 +102,12 @@ class ReportWriter final : public ReportOutput {
   static void RunThread(void* self);
   void Run();
   bool HasWork() const;
+  // The lock held: the text for `path` not yet on disk, the pending one
+  // before the one being written; null when there is none.
+  const Slot* HeldFor(const std::string& path) const;
+  // The lock held: true while a text for another path is pending or being
+  // written.
+  bool HoldsOtherPath(const std::string& path) const;
   // The lock held: takes the pending text and journal flush for a round.
   void TakeWork();
   // The lock released (or no other thread about): the round's disk work;
