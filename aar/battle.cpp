@@ -23,12 +23,7 @@ void Settle(Battle& battle) {
     if (at.game_time >= battle.last.game_time)
       battle.last = at;
   };
-  for (const Message& message : battle.messages)
-    take(message.at);
-  for (const Sinking& sinking : battle.sinkings)
-    take(sinking.at);
-  for (const TimeFactorChange& change : battle.time_factors)
-    take(change.at);
+  battle.ForEachMoment(take);
 }
 
 // Numbers each battle's play of its scenario.

@@ -63,6 +63,18 @@ struct Battle {
   Moment first, last;  // the earliest and latest moment, by game time
 
   bool HasEvents() const { return !messages.empty() || !sinkings.empty() || !time_factors.empty(); }
+
+  // Calls `visit` with the start and then with every event's moment.
+  template <typename Visit>
+  void ForEachMoment(Visit visit) const {
+    visit(start);
+    for (const Message& message : messages)
+      visit(message.at);
+    for (const Sinking& sinking : sinkings)
+      visit(sinking.at);
+    for (const TimeFactorChange& change : time_factors)
+      visit(change.at);
+  }
 };
 
 enum class Basis { kJournal, kReport };

@@ -104,6 +104,19 @@ std::int64_t CarryForward(std::int64_t start_seconds, std::int64_t game_time) {
   return game_time > GameTimeOrigin ? start_seconds + (game_time - GameTimeOrigin) : start_seconds;
 }
 
+std::optional<std::int64_t> ReadDecimal(std::string_view text, bool plus_allowed) {
+  const bool sign = !text.empty() && (text[0] == '-' || (plus_allowed && text[0] == '+'));
+  const std::size_t count = text.size() - (sign ? 1 : 0);
+  if (count == 0 || count > 18)
+    return std::nullopt;
+  for (std::size_t i = sign ? 1 : 0; i < text.size(); ++i) {
+    if (!IsDigit(text[i]))
+      return std::nullopt;
+  }
+  const std::int64_t value = DigitsValue(text, sign ? 1 : 0, count);
+  return text[0] == '-' ? -value : value;
+}
+
 std::string SpanText(std::int64_t seconds) {
   std::string text;
   if (seconds < 0) {

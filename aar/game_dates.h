@@ -33,6 +33,10 @@ std::string DateText(std::int64_t seconds);
 // origin. The plug-in computes its journal dates the same way.
 std::int64_t CarryForward(std::int64_t start_seconds, std::int64_t game_time);
 
+// The whole of `text` as a signed decimal number of at most eighteen digits,
+// which always fits 64 bits; a leading '+' is read only when `plus_allowed`.
+std::optional<std::int64_t> ReadDecimal(std::string_view text, bool plus_allowed);
+
 // A span of game time for a reader: "5 h 52 min 15 s", "2 d 3 h", "0 s".
 std::string SpanText(std::int64_t seconds);
 

@@ -15,12 +15,9 @@
 #include <string>
 
 #include "aar/battle.h"
+#include "plugin/journal.h"  // kReportFileName, kJournalFileName: the names the page cites
 
 namespace tarveld::aar {
-
-// The report file and journal names the page cites.
-inline constexpr char kReportFileName[] = "Tarveld.txt";
-inline constexpr char kJournalFileName[] = "Tarveld.log";
 
 std::string RenderPage(const AfterAction& after);
 

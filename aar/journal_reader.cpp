@@ -27,16 +27,10 @@ bool AllDigits(std::string_view text) {
 
 // A signed decimal number of at most eighteen digits, the whole of `text`.
 bool ReadInteger(std::string_view text, std::int64_t& value) {
-  const bool negative = !text.empty() && text[0] == '-';
-  const std::string_view digits = text.substr(negative ? 1 : 0);
-  if (digits.size() > 18 || !AllDigits(digits))
-    return false;
-  value = 0;
-  for (const char c : digits)
-    value = value * 10 + (c - '0');
-  if (negative)
-    value = -value;
-  return true;
+  const std::optional<std::int64_t> read = ReadDecimal(text, false);
+  if (read)
+    value = *read;
+  return read.has_value();
 }
 
 // A game time as the plug-in writes it: an optional minus sign and at least

@@ -2,25 +2,11 @@
 
 #include <algorithm>
 
+#include "aar/game_dates.h"
 #include "report/ini_file.h"
 
 namespace tarveld::aar {
 namespace {
-
-// A whole signed decimal number of at most eighteen digits.
-std::optional<std::int64_t> Integer(std::string_view text) {
-  const bool negative = !text.empty() && (text[0] == '-' || text[0] == '+');
-  const std::string_view digits = text.substr(negative ? 1 : 0);
-  if (digits.empty() || digits.size() > 18)
-    return std::nullopt;
-  std::int64_t value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9')
-      return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return text[0] == '-' ? -value : value;
-}
 
 void ReadSessionStart(const TIniFileSection& section, ReportRead& read) {
   // Which of the three keys the session at hand has seen.
@@ -40,7 +26,7 @@ void ReadSessionStart(const TIniFileSection& section, ReportRead& read) {
       has_date = true;
     } else if (NamesMatch(key->Name, "Game Time")) {
       ReportSession* session = begin_if(has_time);
-      session->game_time = Integer(key->Value);
+      session->game_time = ReadDecimal(key->Value, true);
       if (!session->game_time)
         ++read.not_understood;
       has_time = true;
@@ -73,7 +59,7 @@ ReportRead ReadReportSections(const TIniFileSectionList& sections) {
       for (const auto& key : section->Keys) {
         if (IsComment(key->Name))
           continue;
-        if (const auto game_time = Integer(key->Name))
+        if (const auto game_time = ReadDecimal(key->Name, true))
           read.messages.push_back({*game_time, key->Value});
         else
           ++read.not_understood;

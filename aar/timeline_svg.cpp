@@ -52,9 +52,9 @@ class Axis {
  public:
   explicit Axis(const Battle& battle) {
     dated_ = true;
-    ForEachMoment(battle, [this](const Moment& at) { dated_ = dated_ && DateSeconds(at.date); });
+    battle.ForEachMoment([this](const Moment& at) { dated_ = dated_ && DateSeconds(at.date); });
     bool first = true;
-    ForEachMoment(battle, [this, &first](const Moment& at) {
+    battle.ForEachMoment([this, &first](const Moment& at) {
       const std::int64_t seconds = Seconds(at);
       lo_ = first ? seconds : std::min(lo_, seconds);
       hi_ = first ? seconds : std::max(hi_, seconds);
@@ -85,17 +85,6 @@ class Axis {
     return kPlotLeft + offset * (kPlotRight - kPlotLeft) / std::max<std::int64_t>(span, 1);
   }
   std::int64_t X(const Moment& at) const { return X(Seconds(at)); }
-
-  template <typename Visit>
-  static void ForEachMoment(const Battle& battle, Visit visit) {
-    visit(battle.start);
-    for (const Message& message : battle.messages)
-      visit(message.at);
-    for (const Sinking& sinking : battle.sinkings)
-      visit(sinking.at);
-    for (const TimeFactorChange& change : battle.time_factors)
-      visit(change.at);
-  }
 
  private:
   bool dated_ = true;

@@ -44,12 +44,4 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-std::string Utf8FromWindows1252(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char byte : bytes)
-    AppendUtf8(out, CharacterOfWindows1252(static_cast<unsigned char>(byte)));
-  return out;
-}
-
 }  // namespace tarveld::aar

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace tarveld::aar {
 
@@ -20,9 +19,5 @@ char32_t CharacterOfWindows1252(unsigned char byte);
 
 // Appends `character` (at most U+10FFFF, no surrogate) as UTF-8.
 void AppendUtf8(std::string& out, char32_t character);
-
-// `bytes` read as Windows-1252, as UTF-8. Every byte gives one character,
-// so the result is valid UTF-8 whatever the input.
-std::string Utf8FromWindows1252(std::string_view bytes);
 
 }  // namespace tarveld::aar
