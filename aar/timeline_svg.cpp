@@ -5,6 +5,7 @@
 #include <numeric>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "aar/game_dates.h"
 #include "aar/html_text.h"
@@ -265,19 +266,21 @@ void AppendTimeFactors(std::string& out, const Battle& battle, const Axis& axis,
                  "\u00d7" + std::to_string(levels[i]));
   }
 
-  std::vector<std::size_t> order(battle.time_factors.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return axis.Seconds(battle.time_factors[a].at) < axis.Seconds(battle.time_factors[b].at);
-  });
+  // The changes in time order, each date read once; equal times keep the
+  // order of the files.
+  std::vector<std::pair<std::int64_t, std::size_t>> order;  // seconds, index
+  order.reserve(battle.time_factors.size());
+  for (std::size_t i = 0; i < battle.time_factors.size(); ++i)
+    order.emplace_back(axis.Seconds(battle.time_factors[i].at), i);
+  std::sort(order.begin(), order.end());
   // Changes that land on one x leave only the last standing there. Past a
   // hundred changes, one slot of width counts as one x: the line then shows
   // the factor in force at each slot's end, and no longer fills the band
   // with strokes up and down.
   const bool dense = battle.time_factors.size() > 100;
   std::vector<std::pair<std::int64_t, std::int64_t>> points;  // x, y
-  for (const std::size_t i : order) {
-    std::int64_t x = axis.X(battle.time_factors[i].at);
+  for (const auto& [seconds, i] : order) {
+    std::int64_t x = axis.X(seconds);
     if (dense)
       x = kPlotLeft + (x - kPlotLeft) / kSlot * kSlot;
     const std::int64_t y = level_y(battle.time_factors[i].factor);
