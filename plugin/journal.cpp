@@ -87,6 +87,15 @@ std::string JournalPath() {
   return PathBesideHost(kJournalFileName);
 }
 
+namespace {
+
+// What the journal's failure texts add after the path.
+std::string SystemErrorCause(const platform::IoResult& result) {
+  return " (system error " + std::to_string(result.os_error) + ")";
+}
+
+}  // namespace
+
 void AppendToJournal(std::string_view line) {
   const std::string path = JournalPath();
   const platform::IoResult result = platform::Current().AppendLine(path, line);
@@ -94,7 +103,7 @@ void AppendToJournal(std::string_view line) {
     Writer().JournalAppended(path);
     return;
   }
-  const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
+  const std::string cause = SystemErrorCause(result);
   if (result.status == platform::IoStatus::kWriteFailed)
     throw EWriteError("Unable to append to file \"" + path + "\"" + cause);
   throw EFCreateError("Unable to open file \"" + path + "\" for appending" + cause);
@@ -104,7 +113,7 @@ void FlushJournal(const std::string& path) {
   const platform::IoResult result = platform::Current().FlushFile(path);
   if (result.ok())
     return;
-  const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
+  const std::string cause = SystemErrorCause(result);
   if (result.status == platform::IoStatus::kWriteFailed)
     throw EWriteError("Unable to flush file \"" + path + "\"" + cause);
   throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause);
