@@ -2,10 +2,10 @@
 // reach the disk, measured call by call from a host loop.
 //
 // Two modes of the report writer are compared:
-//   before  Writer().SetMode(kCallerThread): every report write and journal
+//   before  Writer().SetModeForTesting(kCallerThread): every report write and journal
 //           flush is done inside the call that asks for it, on the host's
 //           thread (the plug-in as it was before it had a writer thread).
-//   after   Writer().SetMode(kThread), the plug-in's way: the call changes
+//   after   Writer().SetModeForTesting(kThread), the plug-in's way: the call changes
 //           memory, hands the report text over and returns; the writer's
 //           thread writes, coalescing texts that arrive during a write.
 //
@@ -371,7 +371,7 @@ class Run {
   // The prepared report, opened by the plug-in as the host opens it.
   void Prepare() {
     Finish();
-    tarveld::Writer().SetMode(result_.mode);
+    tarveld::Writer().SetModeForTesting(result_.mode);
     std::error_code ignored;
     fs::remove(journal_, ignored);
     const std::string section = LogSection(result_.keys);
@@ -756,7 +756,7 @@ int main(int argc, char** argv) {
     fs::remove_all(dir, error);
   }
   Finish();
-  tarveld::Writer().SetMode(Mode::kThread);
+  tarveld::Writer().SetModeForTesting(Mode::kThread);
   tarveld::platform::Install(nullptr);
 
   std::printf("\nload average at end %s\n", LoadAverage().c_str());

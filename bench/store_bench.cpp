@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
   tarveld::platform::Install(&Bench());
   // Every write on the calling thread, inside the timed call (see the top).
   tarveld::Writer().Finish();
-  tarveld::Writer().SetMode(tarveld::ReportWriter::Mode::kCallerThread);
+  tarveld::Writer().SetModeForTesting(tarveld::ReportWriter::Mode::kCallerThread);
 
   struct Measure {
     const char* name;
@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
 
   tarveld::Writer().Finish();
-  tarveld::Writer().SetMode(tarveld::ReportWriter::Mode::kThread);
+  tarveld::Writer().SetModeForTesting(tarveld::ReportWriter::Mode::kThread);
   tarveld::platform::Install(nullptr);
   std::error_code ignored;
   fs::remove_all(WorkDirectory(), ignored);

@@ -97,6 +97,14 @@ class Platform {
   // kWriteFailed: it could not be written, flushed or closed completely.
   virtual IoResult ReplaceFile(const std::string& path, std::string_view bytes) = 0;
 
+  // ReplaceFile for the module's unload at process exit, where a thread of
+  // the plug-in's that the system ended may still hold the report open
+  // from its own rename. Windows goes round that handle (windows.cpp); a
+  // POSIX rename is never refused for an open file.
+  virtual IoResult ReplaceFileAtExit(const std::string& path, std::string_view bytes) {
+    return ReplaceFile(path, bytes);
+  }
+
   // Appends `line` followed by CR LF at the end of the file, creating the
   // file when it is missing; nothing already in the file is ever moved,
   // rewritten or cut. The bytes go out in one write, so a crash of the

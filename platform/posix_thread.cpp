@@ -96,6 +96,33 @@ void WorkerThread::Join() {
   handle_ = nullptr;
 }
 
+bool WorkerThread::AwaitEnd(std::uint32_t milliseconds) {
+  if (handle_ == nullptr) {
+    return true;
+  }
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+  deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  if (pthread_timedjoin_np(handle_->thread, nullptr, &deadline) != 0) {
+    return false;
+  }
+  delete handle_;
+  handle_ = nullptr;
+  return true;
+}
+
+void SleepMilliseconds(std::uint32_t milliseconds) {
+  timespec pause{static_cast<time_t>(milliseconds / 1000),
+                 static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0) {
+  }
+}
+
 std::uint64_t MonotonicMilliseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);

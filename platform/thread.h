@@ -66,6 +66,10 @@ class WorkerThread {
   // Waits until the thread started last has ended; at once when none runs.
   void Join();
 
+  // Waits at most `milliseconds` for the thread started last to end, and
+  // says whether it has; its record stays, for Join or the destructor.
+  bool AwaitEnd(std::uint32_t milliseconds);
+
   // The system's record of the thread, defined by each implementation.
   struct Handle;
 
@@ -75,6 +79,9 @@ class WorkerThread {
 
 // Milliseconds from an arbitrary origin that never goes back.
 std::uint64_t MonotonicMilliseconds();
+
+// Lets the calling thread sleep.
+void SleepMilliseconds(std::uint32_t milliseconds);
 
 // Whether the module's static destructors may wait for a thread. POSIX: yes,
 // they run at exit or at dlclose with the writer still alive. Windows: no,

@@ -66,6 +66,7 @@ class WindowsPlatform final : public Platform {
   bool IsExistingFile(const std::string& path) override;
   IoResult ReadFile(const std::string& path, std::string& bytes) override;
   IoResult ReplaceFile(const std::string& path, std::string_view bytes) override;
+  IoResult ReplaceFileAtExit(const std::string& path, std::string_view bytes) override;
   LocalTime LocalClock() override;
   LocaleId UserDefaultLocale() override;
   void SetThreadLocale(LocaleId locale) override;
@@ -76,6 +77,8 @@ class WindowsPlatform final : public Platform {
   IoResult FlushFile(const std::string& path) override;
 
  private:
+  IoResult Replace(const std::string& path, std::string_view bytes, bool move_aside);
+
   unsigned next_serial_ = 0;
 };
 
@@ -154,6 +157,22 @@ IoResult WindowsPlatform::ReadFile(const std::string& path, std::string& bytes) 
 // rule that nobody else may have the report open while it is rewritten.
 // Every failure deletes the fresh file and leaves the old one untouched.
 IoResult WindowsPlatform::ReplaceFile(const std::string& path, std::string_view bytes) {
+  return Replace(path, bytes, false);
+}
+
+// At process exit the handle in the way may be the plug-in's own: a thread
+// the system ended inside its rename keeps the report open until the
+// process is gone, after the module's unload. The old report is then moved
+// aside first (a rename of an open file, which that handle allows), the new
+// one renamed into its place, and the old one deleted, or left under its
+// temporary name if it cannot be. Between the two renames the report's
+// content exists only under those names, as after a crash mid-write.
+IoResult WindowsPlatform::ReplaceFileAtExit(const std::string& path, std::string_view bytes) {
+  return Replace(path, bytes, true);
+}
+
+IoResult WindowsPlatform::Replace(const std::string& path, std::string_view bytes,
+                                  bool move_aside) {
   // Windows refuses to rename over a read-only file or a directory, as it
   // refuses to open one for rewriting; wine renames over a read-only file.
   // Refusing here first makes both behave alike, and costs no new file.
@@ -193,13 +212,24 @@ IoResult WindowsPlatform::ReplaceFile(const std::string& path, std::string_view 
   // A sharing violation here (a virus scanner, an indexer or an editor
   // holding the report for a moment) fails this write; the report writer
   // tries again after a pause, away from the game's thread.
-  if (!MoveFileExA(temp.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const int error = LastError();
-    DeleteFileA(temp.c_str());
-    return {IoStatus::kCreateFailed, error};
+  constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (MoveFileExA(temp.c_str(), path.c_str(), kReplace)) {
+    return {};
   }
-  return {};
+  int error = LastError();
+  if (move_aside && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
+    const std::string aside = SiblingName(path, next_serial_++);
+    if (MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      if (MoveFileExA(temp.c_str(), path.c_str(), kReplace)) {
+        DeleteFileA(aside.c_str());
+        return {};
+      }
+      error = LastError();
+      MoveFileExA(aside.c_str(), path.c_str(), kReplace);
+    }
+  }
+  DeleteFileA(temp.c_str());
+  return {IoStatus::kCreateFailed, error};
 }
 
 // Opens `path` with `access` and `disposition`, sharing reading and

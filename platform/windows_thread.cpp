@@ -111,6 +111,14 @@ void WorkerThread::Join() {
   Forget(handle_);
 }
 
+bool WorkerThread::AwaitEnd(std::uint32_t milliseconds) {
+  return handle_ == nullptr || WaitForSingleObject(handle_->thread, milliseconds) == WAIT_OBJECT_0;
+}
+
+void SleepMilliseconds(std::uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
+
 std::uint64_t MonotonicMilliseconds() {
   return GetTickCount64();
 }

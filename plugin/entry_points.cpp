@@ -5,9 +5,13 @@
 // catches everything, names the failure on the platform's debug output and
 // returns; whatever the work did before it failed stays done.
 //
-// The journal line of an event is a second guarded piece of work, after the
-// report's: a report that cannot be written never costs the journal its
-// line, and a journal that cannot be written never touches the report.
+// The journal line of an event is a guarded piece of work of its own,
+// before the report's: a report that cannot be written never costs the
+// journal its line, and a journal that cannot be written never touches the
+// report. Coming first, the line is appended before the report text it
+// goes with is handed to the writer, which flushes the journal before it
+// renames that text into place: the report on disk never shows an event
+// that the journal on disk lacks.
 //
 // The disk work itself is the report writer's (report_writer.h): an entry
 // point changes memory, appends its journal line and returns. Failures of
@@ -81,14 +85,22 @@ const char* TARVELD_CDECL DLLDesc(void) {
 }
 
 void TARVELD_CDECL DLLInit(std::uint32_t /*unused*/) {
-  Guarded("DLLInit", [] { tarveld::BeginReport(tarveld::Session()); });
+  Guarded("DLLInit", [] {
+    tarveld::Writer().Resume();
+    tarveld::BeginReport(tarveld::Session());
+  });
 }
 
 // Returns once everything handed to the writer is on disk and its thread
 // has ended, or after ReportWriter::kFinishTimeoutMs of a failing disk,
-// naming what is not written. A later DLLInit or write starts it again.
+// naming what is not written. A host may still call after it, and may
+// exit at once after that call: until the next DLLInit each write is made
+// inside its call, and no thread is started.
 void TARVELD_CDECL DLLFree(void) {
-  Guarded("DLLFree", [] { tarveld::Writer().Finish(); });
+  Guarded("DLLFree", [] {
+    tarveld::Writer().Finish();
+    tarveld::Writer().StayOnCallerThread();
+  });
 }
 
 void TARVELD_CDECL GameTime(std::int32_t game_time, std::int32_t second_value) {
@@ -100,20 +112,22 @@ void TARVELD_CDECL ScenLoad(std::uint32_t /*unused1*/, std::uint32_t scenario_nu
                             const char* series_name, std::uint32_t /*unused6*/,
                             std::int32_t game_time, std::int32_t second_value,
                             const tarveld::GameDateRec* start_date) {
-  Guarded("ScenLoad", [&] {
-    tarveld::LoadScenario(tarveld::Session(), Low16(scenario_number), scenario_name, series_name,
-                          game_time, second_value, start_date);
-  });
   Guarded("ScenLoad: journal", [&] {
     tarveld::JournalScenario(
         start_date, game_time,
         tarveld::ScenarioText(Low16(scenario_number), scenario_name, series_name));
   });
+  Guarded("ScenLoad", [&] {
+    tarveld::LoadScenario(tarveld::Session(), Low16(scenario_number), scenario_name, series_name,
+                          game_time, second_value, start_date);
+  });
 }
 
+// The line is dated from the session as the previous calls left it; the
+// report's write changes nothing of it but the log key.
 void TARVELD_CDECL MsgLog(const char* message) {
-  Guarded("MsgLog", [&] { tarveld::LogMessage(tarveld::Session(), message); });
   Guarded("MsgLog: journal", [&] { tarveld::JournalMessage(tarveld::Session(), message); });
+  Guarded("MsgLog", [&] { tarveld::LogMessage(tarveld::Session(), message); });
 }
 
 // The journal records the texts these events composed, so only an event

@@ -100,23 +100,13 @@ void AppendToJournal(std::string_view line) {
   const std::string path = JournalPath();
   const platform::IoResult result = platform::Current().AppendLine(path, line);
   if (result.ok()) {
-    Writer().JournalAppended(path);
+    Writer().RequestFlush(path);
     return;
   }
   const std::string cause = SystemErrorCause(result);
   if (result.status == platform::IoStatus::kWriteFailed)
     throw EWriteError("Unable to append to file \"" + path + "\"" + cause);
   throw EFCreateError("Unable to open file \"" + path + "\" for appending" + cause);
-}
-
-void FlushJournal(const std::string& path) {
-  const platform::IoResult result = platform::Current().FlushFile(path);
-  if (result.ok())
-    return;
-  const std::string cause = SystemErrorCause(result);
-  if (result.status == platform::IoStatus::kWriteFailed)
-    throw EWriteError("Unable to flush file \"" + path + "\"" + cause);
-  throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause);
 }
 
 void JournalScenario(const GameDateRec* start_date, std::int32_t game_time,

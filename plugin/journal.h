@@ -56,10 +56,6 @@ std::string JournalPath();
 // when the line cannot be written whole.
 void AppendToJournal(std::string_view line);
 
-// Puts the journal's appended lines on disk. Throws EFOpenError when it
-// cannot be opened, EWriteError when the flush fails.
-void FlushJournal(const std::string& path);
-
 // The journal lines of the entry points, each appended at once. A scenario
 // start is journalled from the call's own arguments; the other events
 // from the session as the entry point's work left it, dated from the

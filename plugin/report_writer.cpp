@@ -5,20 +5,18 @@
 #include <utility>
 
 #include "platform/platform.h"
-#include "plugin/journal.h"
 #include "report/exceptions.h"
 
 namespace tarveld {
 namespace {
 
-// Pauses after a failed round, doubling from the first to the longest.
-constexpr std::uint32_t kFirstPauseMs = 50;
-constexpr std::uint32_t kLongestPauseMs = 5000;
-// How long an idle thread waits for more work before it ends. A new thread
-// costs the host's thread some tens of microseconds, so a steady trickle
-// of messages keeps one thread; a quiet game ends it, which on Windows
-// also lets go of the module (see WorkerThread).
-constexpr std::uint32_t kLingerMs = 2000;
+// How long the unload at process exit waits for the system to have ended
+// the writer's thread, and then lets a thread it ended in the middle of
+// its work leave the system call it was in (docs/writer.md, "Exit").
+constexpr std::uint32_t kEndedThreadWaitMs = 1000;
+constexpr std::uint32_t kDyingThreadGraceMs = 50;
+// How long a call that starts the thread waits for it to run our code.
+constexpr std::uint32_t kStartWaitMs = 10000;
 
 std::uint32_t MillisecondsUntil(std::uint64_t deadline) {
   const std::uint64_t now = platform::MonotonicMilliseconds();
@@ -33,6 +31,17 @@ void Say(const std::string& text) {
   } catch (...) {
     // Nothing is left to tell it with.
   }
+}
+
+// Puts what was appended to `path` on disk, or throws what failed.
+void FlushOrThrow(const std::string& path) {
+  const platform::IoResult result = platform::Current().FlushFile(path);
+  if (result.ok())
+    return;
+  const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
+  if (result.status == platform::IoStatus::kWriteFailed)
+    throw EWriteError("Unable to flush file \"" + path + "\"" + cause);
+  throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause);
 }
 
 }  // namespace
@@ -54,39 +63,55 @@ ReportWriter::~ReportWriter() {
     Finish(kFinishTimeoutMs, "unload");
     return;
   }
-  // No thread of ours runs now and none may be waited for: at process exit
-  // the system has ended it, possibly mid-write and even holding the lock;
-  // at a FreeLibrary it ended before the module could go. What it had in
-  // hand is written here, once, on the unloading thread.
-  const bool locked = monitor_.TryLock();
-  running_ = false;
-  if (in_flight_) {
-    if (!has_pending_) {
-      std::swap(pending_, writing_);
-      has_pending_ = true;
+  FinishAfterThreadsEnded();
+}
+
+// Only the hand-over word, the generations and what the host's thread owns
+// are read here, never the lock or the writer's other fields: the system
+// may have ended the writer's thread at any instruction, even holding the
+// lock. Every slot is whole whatever it stopped at (see the header), so
+// the newest text is written as the store produced it.
+void ReportWriter::FinishAfterThreadsEnded() {
+  const int phase = phase_.load();
+  if (phase != kNoThread) {
+    // A running thread holds the module, so only a process exit unloads it
+    // under one. Windows ended the thread before this; wine only marks it
+    // and may still be running it inside a system call, which must be over
+    // before this thread touches a file (docs/writer.md).
+    thread_.AwaitEnd(kEndedThreadWaitMs);
+    if (phase != kWaiting)
+      platform::SleepMilliseconds(kDyingThreadGraceMs);
+  }
+  const Slot* newest = Unwritten();
+  if (newest != nullptr) {
+    // The ended thread may still hold the report open from its rename;
+    // this replacement goes round that instead of failing on it.
+    if (!platform::Current().ReplaceFileAtExit(newest->path, newest->text).ok())
+      Say("unload: not written: \"" + newest->path + "\"");
+  }
+  if (flushes_asked_.load() != flushes_done_.load() && !host_flush_path_.empty()) {
+    try {
+      FlushOrThrow(host_flush_path_);
+    } catch (const Exception& failure) {
+      Say("unload: " + ClassAndMessage(failure));
+    } catch (...) {
     }
-    in_flight_ = false;
   }
-  if (HasWork()) {
-    WorkHere();
-    if (HasWork())
-      NameWhatIsLeft("unload");
-  }
-  if (locked)
-    monitor_.Unlock();
 }
 
 bool ReportWriter::NewestText(const std::string& path, std::string& newest) {
   platform::MonitorLock lock(monitor_);
-  const Slot* held = HeldFor(path);
-  if (held != nullptr)
-    newest = held->text;
-  return held != nullptr;
+  const Slot* held = Unwritten();
+  if (held == nullptr || held->path != path)
+    return false;
+  newest = held->text;
+  return true;
 }
 
 bool ReportWriter::HoldsTextFor(const std::string& path) {
   platform::MonitorLock lock(monitor_);
-  return HeldFor(path) != nullptr;
+  const Slot* held = Unwritten();
+  return held != nullptr && held->path == path;
 }
 
 void ReportWriter::Replace(const std::string& path, std::string_view text) {
@@ -94,34 +119,40 @@ void ReportWriter::Replace(const std::string& path, std::string_view text) {
     DirectOutput().Replace(path, text);
     return;
   }
-  // The copy is the one cost that grows with the report, and it is made
-  // before the lock is taken.
-  staging_.assign(text.data(), text.size());
+  // The host's slot is its own: the copy, the one cost that grows with the
+  // report, is made before the lock is taken.
+  Slot& slot = slots_[host_slot_];
+  slot.path.assign(path);
+  slot.text.assign(text.data(), text.size());
+  slot.caller.assign(caller_);
+  slot.generation = handed_.load() + 1;
   platform::MonitorLock lock(monitor_);
-  if (HoldsOtherPath(path))
+  const Slot* older = Unwritten();
+  if (older != nullptr && older->path != path)
     WaitForOtherPaths(path);
-  std::swap(staging_, pending_.text);
-  pending_.path.assign(path);
-  pending_.caller.assign(caller_);
-  has_pending_ = true;
+  host_slot_ = between_.exchange(host_slot_ | kFresh) & kIndexMask;
+  handed_.store(slot.generation);
   if (EnsureRunning()) {
     monitor_.NotifyAll();
     return;
   }
-  // No thread could be started: the write is made here, its failure named
-  // as the thread would, and the text kept for the next try.
+  // No thread may or could be started: the write is made here, its failure
+  // named as the thread would, and the text kept for the next try.
   WorkHere();
 }
 
-void ReportWriter::JournalAppended(const std::string& path) {
+void ReportWriter::RequestFlush(const std::string& path) {
   if (mode_ == Mode::kCallerThread) {
-    FlushJournal(path);
+    FlushOrThrow(path);
     return;
   }
+  if (host_flush_path_ != path)
+    host_flush_path_ = path;
   platform::MonitorLock lock(monitor_);
-  journal_path_.assign(path);
-  journal_caller_.assign(caller_);
-  journal_dirty_ = true;
+  flush_path_.assign(path);
+  flush_caller_.assign(caller_);
+  flush_wanted_ = true;
+  flushes_asked_.store(flushes_asked_.load() + 1);
   if (EnsureRunning()) {
     monitor_.NotifyAll();
     return;
@@ -151,89 +182,122 @@ bool ReportWriter::Finish(std::uint32_t timeout_ms, const char* who) {
   stop_ = false;
   give_up_ = false;
   hurry_ = false;
-  const bool done = !HasWork() && !in_flight_;
+  const bool done = !HasWork();
   if (!done)
     NameWhatIsLeft(who);
   return done;
 }
 
-void ReportWriter::Discard() {
+void ReportWriter::DiscardForTesting() {
   platform::MonitorLock lock(monitor_);
-  has_pending_ = false;
-  journal_dirty_ = false;
+  between_.store(between_.load() & kIndexMask);
+  writer_has_text_ = false;
+  written_.store(handed_.load());
+  flush_wanted_ = false;
+  flushes_done_.store(flushes_asked_.load());
   last_failure_.clear();
+  stay_on_caller_ = false;
+}
+
+void ReportWriter::SetTimingsForTesting(std::uint32_t first_pause, std::uint32_t longest_pause,
+                                        std::uint32_t linger) {
+  platform::MonitorLock lock(monitor_);
+  first_pause_ms_ = first_pause;
+  longest_pause_ms_ = longest_pause;
+  linger_ms_ = linger;
+}
+
+std::uint32_t ReportWriter::LastPauseForTesting() {
+  platform::MonitorLock lock(monitor_);
+  return last_pause_ms_;
 }
 
 void ReportWriter::RunThread(void* self) {
   static_cast<ReportWriter*>(self)->Run();
 }
 
-// Nothing done with the lock held here allocates or throws: swaps, flags
-// and waits only. The disk work and the messages happen in DoRound, with
-// the lock released.
+// Nothing done with the lock held here allocates or throws: exchanges,
+// flags and waits only. The disk work and the messages happen in DoRound,
+// with the lock released.
 void ReportWriter::Run() {
   std::uint32_t pause = 0;
   monitor_.Lock();
+  phase_.store(kWorking);
+  monitor_.NotifyAll();  // the call that started this thread waits for it
   for (;;) {
     if (!HasWork() && !stop_ && !give_up_) {
-      const std::uint64_t until = platform::MonotonicMilliseconds() + kLingerMs;
+      const std::uint64_t until = platform::MonotonicMilliseconds() + linger_ms_;
+      phase_.store(kWaiting);
       while (!HasWork() && !stop_ && !give_up_ && MillisecondsUntil(until) > 0)
         monitor_.Wait(MillisecondsUntil(until));
+      phase_.store(kWorking);
     }
     if (!HasWork() || give_up_)
       break;
     TakeWork();
+    in_flight_ = true;
     monitor_.Unlock();
     Outcome outcome = DoRound();
     monitor_.Lock();
+    in_flight_ = false;
     SettleRound(outcome);
     monitor_.NotifyAll();
     if (outcome.ok()) {
       pause = 0;
       continue;
     }
-    pause = pause == 0 ? kFirstPauseMs : std::min(pause * 2, kLongestPauseMs);
+    pause = NextPause(pause);
+    last_pause_ms_ = pause;
     const std::uint64_t until = platform::MonotonicMilliseconds() + pause;
+    phase_.store(kWaiting);
     while (!give_up_ && !hurry_ && MillisecondsUntil(until) > 0)
       monitor_.Wait(MillisecondsUntil(until));
+    phase_.store(kWorking);
   }
   running_ = false;
+  phase_.store(kNoThread);
   monitor_.NotifyAll();
   monitor_.Unlock();
 }
 
+std::uint32_t ReportWriter::NextPause(std::uint32_t pause) const {
+  return pause == 0 ? first_pause_ms_ : std::min(pause * 2, longest_pause_ms_);
+}
+
 bool ReportWriter::HasWork() const {
-  return has_pending_ || journal_dirty_;
+  return (between_.load() & kFresh) != 0 || writer_has_text_ || flush_wanted_;
 }
 
-const ReportWriter::Slot* ReportWriter::HeldFor(const std::string& path) const {
-  if (has_pending_ && pending_.path == path)
-    return &pending_;
-  if (in_flight_ && writing_.path == path)
-    return &writing_;
+const ReportWriter::Slot* ReportWriter::Unwritten() const {
+  const std::uint32_t newest = handed_.load();
+  if (newest == written_.load())
+    return nullptr;
+  for (const Slot& slot : slots_) {
+    if (slot.generation == newest)
+      return &slot;
+  }
   return nullptr;
-}
-
-bool ReportWriter::HoldsOtherPath(const std::string& path) const {
-  return (has_pending_ && pending_.path != path) || (in_flight_ && writing_.path != path);
 }
 
 void ReportWriter::TakeWork() {
   hurry_ = false;
-  round_report_ = has_pending_;
-  if (has_pending_) {
-    std::swap(pending_, writing_);
-    has_pending_ = false;
-    in_flight_ = true;
+  if ((between_.load() & kFresh) != 0) {
+    writer_slot_ = between_.exchange(writer_slot_) & kIndexMask;
+    writer_has_text_ = true;
   }
-  round_journal_ = journal_dirty_;
-  if (journal_dirty_) {
-    std::swap(journal_path_, flushing_.path);
-    std::swap(journal_caller_, flushing_.caller);
-    journal_dirty_ = false;
+  round_report_ = writer_has_text_;
+  round_flush_ = flush_wanted_;
+  if (flush_wanted_) {
+    std::swap(flush_path_, flushing_path_);
+    std::swap(flush_caller_, flushing_caller_);
+    round_flushes_asked_ = flushes_asked_.load();
+    flush_wanted_ = false;
   }
 }
 
+// The journal is flushed before the report is renamed into place: the
+// entry points append a line before they hand over the text it goes with,
+// so the report on disk never shows what the journal on disk does not.
 ReportWriter::Outcome ReportWriter::DoRound() {
   Outcome outcome;
   const auto name = [&outcome](const std::string& caller, const Exception& failure) {
@@ -241,62 +305,73 @@ ReportWriter::Outcome ReportWriter::DoRound() {
     Say(caller + ": " + outcome.failure);
   };
   try {
-    if (round_report_) {
+    if (round_flush_) {
       try {
-        DirectOutput().Replace(writing_.path, writing_.text);
+        FlushOrThrow(flushing_path_);
       } catch (const Exception& failure) {
-        outcome.report_ok = false;
-        name(writing_.caller, failure);
+        outcome.flush_ok = false;
+        name(flushing_caller_, failure);
       }
     }
-    if (round_journal_) {
+    if (round_report_) {
+      const Slot& slot = slots_[writer_slot_];
       try {
-        FlushJournal(flushing_.path);
+        DirectOutput().Replace(slot.path, slot.text);
       } catch (const Exception& failure) {
-        outcome.journal_ok = false;
-        name(flushing_.caller, failure);
+        outcome.report_ok = false;
+        name(slot.caller, failure);
       }
     }
   } catch (...) {
     // Memory ran out composing a message; the round counts as failed and
     // is tried again after the pause.
     outcome.report_ok = !round_report_;
-    outcome.journal_ok = !round_journal_;
+    outcome.flush_ok = !round_flush_;
   }
   return outcome;
 }
 
 void ReportWriter::SettleRound(Outcome& outcome) {
-  if (round_report_) {
-    in_flight_ = false;
-    // A failed text goes back to be tried again, unless a newer one has
-    // come meanwhile: that one holds every change of it.
-    if (!outcome.report_ok && !has_pending_) {
-      std::swap(pending_, writing_);
-      has_pending_ = true;
-    }
+  if (round_report_ && outcome.report_ok) {
+    written_.store(slots_[writer_slot_].generation);
+    writer_has_text_ = false;
   }
-  if (round_journal_ && !outcome.journal_ok && !journal_dirty_) {
-    std::swap(journal_path_, flushing_.path);
-    std::swap(journal_caller_, flushing_.caller);
-    journal_dirty_ = true;
+  // A failed text stays in the writer's slot to be tried again; a newer
+  // one, if it comes, takes its place at the next round.
+  if (round_flush_) {
+    if (outcome.flush_ok) {
+      flushes_done_.store(round_flushes_asked_);
+    } else if (!flush_wanted_) {
+      std::swap(flush_path_, flushing_path_);
+      std::swap(flush_caller_, flushing_caller_);
+      flush_wanted_ = true;
+    }
   }
   if (outcome.ok())
     last_failure_.clear();
   else
     std::swap(last_failure_, outcome.failure);
   round_report_ = false;
-  round_journal_ = false;
+  round_flush_ = false;
 }
 
 bool ReportWriter::EnsureRunning() {
-  if (mode_ == Mode::kCallerThread)
+  if (mode_ == Mode::kCallerThread || stay_on_caller_)
     return false;
   if (running_)
     return true;
-  if (!thread_.Start(&RunThread, this))
+  phase_.store(kStarting);
+  if (!thread_.Start(&RunThread, this)) {
+    phase_.store(kNoThread);
     return false;
+  }
   running_ = true;
+  // Returning before the thread runs would let a host that exits at once
+  // cut it short inside the system's thread start-up, which wine does not
+  // survive. The thread announces itself by leaving kStarting.
+  const std::uint64_t deadline = platform::MonotonicMilliseconds() + kStartWaitMs;
+  while (phase_.load() == kStarting && MillisecondsUntil(deadline) > 0)
+    monitor_.Wait(MillisecondsUntil(deadline));
   return true;
 }
 
@@ -308,26 +383,30 @@ void ReportWriter::WorkHere() {
 
 void ReportWriter::WaitForOtherPaths(const std::string& path) {
   const std::uint64_t deadline = platform::MonotonicMilliseconds() + kFinishTimeoutMs;
-  while (HoldsOtherPath(path) && running_ && MillisecondsUntil(deadline) > 0)
+  const auto other_path_left = [&] {
+    const Slot* held = Unwritten();
+    return held != nullptr && held->path != path;
+  };
+  while (other_path_left() && running_ && MillisecondsUntil(deadline) > 0)
     monitor_.Wait(MillisecondsUntil(deadline));
-  if (has_pending_ && pending_.path != path) {
+  if (other_path_left() && !running_)
+    WorkHere();
+  if (other_path_left()) {
+    NameWhatIsLeft(caller_);
+    // Its text gives way to the one for `path`.
+    between_.store(between_.load() & kIndexMask);
     if (!running_)
-      WorkHere();
-    if (has_pending_ && pending_.path != path) {
-      NameWhatIsLeft(caller_);
-      has_pending_ = false;
-    }
+      writer_has_text_ = false;
+    written_.store(handed_.load());
   }
 }
 
 void ReportWriter::NameWhatIsLeft(const char* who) {
   const std::string cause = last_failure_.empty() ? "" : " (" + last_failure_ + ")";
-  if (has_pending_ || in_flight_) {
-    const std::string& path = has_pending_ ? pending_.path : writing_.path;
-    Say(std::string(who) + ": not written: \"" + path + "\"" + cause);
-  }
-  if (journal_dirty_)
-    Say(std::string(who) + ": not flushed: \"" + journal_path_ + "\"" + cause);
+  if (const Slot* held = Unwritten())
+    Say(std::string(who) + ": not written: \"" + held->path + "\"" + cause);
+  if (flush_wanted_)
+    Say(std::string(who) + ": not flushed: \"" + flush_path_ + "\"" + cause);
 }
 
 }  // namespace tarveld

@@ -62,7 +62,9 @@ void BeginReport(PluginSession& session) {
   // it is visible to the host or in the report, so there is nothing to do.
   const std::string path = ReportPath();
   // A report handed to the writer exists, even before it reaches the disk.
-  if (platform::Current().IsExistingFile(path) || Writer().HoldsTextFor(path))
+  // The writer is asked first: asked second, it could land its text just
+  // after the disk said "no file", and both would say no.
+  if (Writer().HoldsTextFor(path) || platform::Current().IsExistingFile(path))
     return;
   session.Report = OpenReport(path);
   session.Report->PutText("Initial Start", "Actual Date ", " " + DateTimeText(LocalNow()));

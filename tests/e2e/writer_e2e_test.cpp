@@ -53,8 +53,8 @@ class WriterE2E : public ::testing::Test {
     const std::string report = Report();
     int missing = 0;
     for (int i = first; i <= last; ++i)
-      missing += report.find("\r\n" + std::to_string(100000 + i) + "=message " +
-                             std::to_string(i) + "\r\n") == std::string::npos;
+      missing += report.find("\r\n" + std::to_string(100000 + i) + "=message " + std::to_string(i) +
+                             "\r\n") == std::string::npos;
     EXPECT_EQ(missing, 0) << "of " << last - first + 1;
   }
 
@@ -84,6 +84,20 @@ TEST_F(WriterE2E, EveryWayOfEndingKeepsEveryMessage) {
     if (std::string(mode) == "dlclose") {
       EXPECT_EQ(run.out, "unloaded\n");
     }
+  }
+}
+
+// A host may call after DLLFree and then end at once: the late change is
+// in the report.
+TEST_F(WriterE2E, ACallAfterDLLFreeIsOnDiskWhateverFollows) {
+  for (const char* mode : {"late-exit", "late-dlclose"}) {
+    SCOPED_TRACE(mode);
+    fs::remove(dir_.File("Tarveld.txt"));
+    fs::remove(dir_.File("Tarveld.log"));
+    const HostRun run = RunProgram(Host(), {mode, "200"}, dir_.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    ExpectMessagesInReport(0, 198);  // the late one replaces the 200th, at its game time
+    EXPECT_NE(ReadBytes(dir_.File("Tarveld.txt")).find("\r\n100199=late\r\n"), std::string::npos);
   }
 }
 

@@ -9,6 +9,9 @@
 //   writer_host exit N       exits without DLLFree or unloading
 //   writer_host again N      DLLFree, checks the disk, DLLInit, N more
 //                            messages, DLLFree, checks again, unloads
+//   writer_host late-exit N  DLLFree, one more MsgLog ("late"), then exits
+//   writer_host late-dlclose N
+//                            DLLFree, one more MsgLog ("late"), then unloads
 //
 // Exit status 0 when the host got through; the test then reads the files.
 #include <dlfcn.h>
@@ -85,9 +88,9 @@ int main(int argc, char** argv) {
   auto* free_plugin = plugin.Get<void()>("DLLFree");
   auto* game_time = plugin.Get<void(std::int32_t, std::int32_t)>("GameTime");
   auto* msg_log = plugin.Get<void(const char*)>("MsgLog");
-  auto* scen_load = plugin.Get<void(std::uint32_t, std::uint32_t, const char*, std::uint32_t,
-                                    const char*, std::uint32_t, std::int32_t, std::int32_t,
-                                    const StartRecord*)>("ScenLoad");
+  auto* scen_load =
+      plugin.Get<void(std::uint32_t, std::uint32_t, const char*, std::uint32_t, const char*,
+                      std::uint32_t, std::int32_t, std::int32_t, const StartRecord*)>("ScenLoad");
 
   static const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
   const auto play = [&](int first) {
@@ -107,6 +110,14 @@ int main(int argc, char** argv) {
 
   if (mode == "returned" || mode == "exit")
     std::exit(0);
+  if (mode == "late-exit" || mode == "late-dlclose") {
+    free_plugin();
+    msg_log("late");
+    if (mode == "late-exit")
+      std::exit(0);
+    plugin.Close();
+    _exit(0);
+  }
   if (mode == "dlclose") {
     plugin.Close();
     std::puts("unloaded");

@@ -14,14 +14,14 @@ class CallerThreadWrites {
  public:
   CallerThreadWrites() {
     Writer().Finish();
-    Writer().Discard();
-    Writer().SetMode(ReportWriter::Mode::kCallerThread);
+    Writer().DiscardForTesting();
+    Writer().SetModeForTesting(ReportWriter::Mode::kCallerThread);
   }
   ~CallerThreadWrites() {
     // A test may leave a disk behind that fails every write; nothing of it
     // may reach the next test.
-    Writer().Discard();
-    Writer().SetMode(ReportWriter::Mode::kThread);
+    Writer().DiscardForTesting();
+    Writer().SetModeForTesting(ReportWriter::Mode::kThread);
   }
   CallerThreadWrites(const CallerThreadWrites&) = delete;
   CallerThreadWrites& operator=(const CallerThreadWrites&) = delete;

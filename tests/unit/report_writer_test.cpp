@@ -8,6 +8,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -47,6 +48,7 @@ class GatePlatform : public FakePlatform {
     lock.lock();
     if (result.ok())
       written_.emplace_back(bytes);
+    changed_.notify_all();
     return result;
   }
   platform::IoResult FlushFile(const std::string& path) override {
@@ -59,6 +61,7 @@ class GatePlatform : public FakePlatform {
   void DebugOutput(const std::string& text) override {
     std::lock_guard<std::mutex> lock(mutex_);
     said_.push_back(text);
+    changed_.notify_all();
   }
 
   void Hold() {
@@ -70,17 +73,29 @@ class GatePlatform : public FakePlatform {
   void FailNext(int count) {
     Set([this, count] { failures_left_ = count; });
   }
-  // Waits until `count` writes have begun.
-  void AwaitAttempts(std::size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return attempted_.size() >= count; });
+  // Wait until `count` writes have begun, or been written; false when
+  // that has not happened within a minute, so that a writer that never
+  // comes fails the test instead of hanging it.
+  bool AwaitAttempts(std::size_t count) {
+    return Await([&] { return attempted_.size() >= count; });
+  }
+  bool AwaitWritten(std::size_t count) {
+    return Await([&] { return written_.size() >= count; });
+  }
+  bool AwaitSaid(std::size_t count) {
+    return Await([&] { return said_.size() >= count; });
   }
   std::vector<std::string> attempted() { return Get(attempted_); }
   std::vector<std::string> written() { return Get(written_); }
   std::vector<std::string> said() { return Get(said_); }
   int flushes() { return Get(flushes_); }
 
- private:
+ protected:
+  template <typename Condition>
+  bool Await(Condition condition, std::chrono::milliseconds limit = std::chrono::minutes(1)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, condition);
+  }
   template <typename Change>
   void Set(Change change) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -113,7 +128,9 @@ class ReportWriterTest : public ::testing::Test {
   void TearDown() override {
     fake_.Release();
     Writer().Finish();
-    Writer().Discard();
+    Writer().DiscardForTesting();
+    Writer().SetTimingsForTesting(ReportWriter::kFirstPauseMs, ReportWriter::kLongestPauseMs,
+                                  ReportWriter::kLingerMs);
     Session() = PluginSession{};
   }
 
@@ -144,7 +161,7 @@ class ReportWriterTest : public ::testing::Test {
 TEST_F(ReportWriterTest, ABurstCostsTwoWritesAndKeepsTheOrder) {
   fake_.Hold();
   Writer().Replace(path_, "1");
-  fake_.AwaitAttempts(1);
+  ASSERT_TRUE(fake_.AwaitAttempts(1));
   for (int i = 2; i <= 1000; ++i)
     Writer().Replace(path_, std::to_string(i));
   fake_.Release();
@@ -161,7 +178,7 @@ TEST_F(ReportWriterTest, NewestTextIsTheOneNotYetOnDisk) {
   EXPECT_FALSE(Writer().NewestText(path_, newest));
   fake_.Hold();
   Writer().Replace(path_, "being written");
-  fake_.AwaitAttempts(1);
+  ASSERT_TRUE(fake_.AwaitAttempts(1));
   ASSERT_TRUE(Writer().NewestText(path_, newest));
   EXPECT_EQ(newest, "being written");
   EXPECT_TRUE(Writer().HoldsTextFor(path_));
@@ -193,7 +210,7 @@ TEST_F(ReportWriterTest, ScenLoadSeesEveryPendingChange) {
   fake_.executable_path = dir_.File("host.exe");
   fake_.Hold();
   Play(start, [this] {
-    fake_.AwaitAttempts(1);
+    EXPECT_TRUE(fake_.AwaitAttempts(1));
     EXPECT_FALSE(std::filesystem::exists(dir_.File("Tarveld.txt")));
   });
   fake_.Release();
@@ -210,7 +227,7 @@ TEST_F(ReportWriterTest, FailuresAreRetriedAndANewerTextTakesOver) {
   fake_.FailNext(3);
   Writer().SetCaller("MsgLog");
   Writer().Replace(path_, "a");
-  fake_.AwaitAttempts(2);
+  ASSERT_TRUE(fake_.AwaitAttempts(2));
   Writer().SetCaller("ScenLoad");
   Writer().Replace(path_, "b");
   ASSERT_TRUE(Writer().Finish());
@@ -251,9 +268,9 @@ TEST_F(ReportWriterTest, JournalFlushesAreBatched) {
   WriteBytes(journal, "");
   fake_.Hold();
   Writer().Replace(path_, "r");
-  fake_.AwaitAttempts(1);
+  ASSERT_TRUE(fake_.AwaitAttempts(1));
   for (int i = 0; i < 100; ++i)
-    Writer().JournalAppended(journal);
+    Writer().RequestFlush(journal);
   fake_.Release();
   ASSERT_TRUE(Writer().Finish());
   EXPECT_EQ(fake_.flushes(), 1);
@@ -272,7 +289,7 @@ TEST_F(ReportWriterTest, MemoryStaysAtAFewCopiesOfTheReport) {
   const std::size_t written = fake_.attempted().size();
   fake_.Hold();
   MsgLog("first");
-  fake_.AwaitAttempts(written + 1);
+  ASSERT_TRUE(fake_.AwaitAttempts(written + 1));
   const std::size_t before = mallinfo2().uordblks;
   for (int second = 1; second <= 3600; ++second) {
     GameTime(100000 + second, 0);
@@ -288,6 +305,171 @@ TEST_F(ReportWriterTest, MemoryStaysAtAFewCopiesOfTheReport) {
   DLLFree();
   EXPECT_EQ(Report(), newest);
 #endif
+}
+
+// The writer's slot holds a text that failed while a newer one waits: the
+// next round takes the newer one, and the failed one is never written
+// after it.
+TEST_F(ReportWriterTest, AFailedTextNeverLandsOverANewerOne) {
+  fake_.Hold();
+  fake_.FailNext(1);
+  Writer().Replace(path_, "older");
+  ASSERT_TRUE(fake_.AwaitAttempts(1));
+  Writer().Replace(path_, "newer");
+  fake_.Release();
+  ASSERT_TRUE(Writer().Finish());
+  EXPECT_THAT(fake_.attempted(), ElementsAre("older", "newer"));
+  EXPECT_EQ(Report(), "newer");
+}
+
+// The writer's timings are stretched so that a missing wake-up would cost
+// an hour: each of these fails (or hangs until the test's limit) when the
+// call in question does not wake the writer, and none measures time.
+TEST_F(ReportWriterTest, FinishWakesAWriterPausingAfterAFailure) {
+  constexpr std::uint32_t kHour = 3600 * 1000;
+  Writer().SetTimingsForTesting(kHour, kHour, ReportWriter::kLingerMs);
+  fake_.FailNext(1);
+  Writer().Replace(path_, "kept");
+  ASSERT_TRUE(fake_.AwaitSaid(1));
+  EXPECT_TRUE(Writer().Finish());
+  EXPECT_EQ(Report(), "kept");
+}
+
+TEST_F(ReportWriterTest, ReplaceWakesALingeringWriter) {
+  constexpr std::uint32_t kHour = 3600 * 1000;
+  Writer().SetTimingsForTesting(ReportWriter::kFirstPauseMs, ReportWriter::kLongestPauseMs, kHour);
+  Writer().Replace(path_, "first");
+  ASSERT_TRUE(fake_.AwaitWritten(1));
+  Writer().Replace(path_, "second");
+  EXPECT_TRUE(fake_.AwaitWritten(2));
+  EXPECT_THAT(fake_.written(), ElementsAre("first", "second"));
+}
+
+// 1, 2, 4, 8, 8, 8 ms: the pause doubles and stops at the longest.
+TEST_F(ReportWriterTest, ThePauseAfterFailuresDoublesUpToTheLongest) {
+  Writer().SetTimingsForTesting(1, 8, ReportWriter::kLingerMs);
+  fake_.FailNext(6);
+  Writer().Replace(path_, "at last");
+  ASSERT_TRUE(fake_.AwaitWritten(1));
+  EXPECT_EQ(fake_.attempted().size(), 7u);
+  EXPECT_EQ(Writer().LastPauseForTesting(), 8u);
+}
+
+// DLLInit asks the writer before the disk: asked the other way round, a
+// writer landing its text between the two questions makes both say "no
+// report", and the report is begun twice. This platform lets the held
+// write land at the moment the disk is asked.
+class LandingPlatform : public GatePlatform {
+ public:
+  std::string report;
+  bool armed = false;
+  bool IsExistingFile(const std::string& path) override {
+    const bool exists = GatePlatform::IsExistingFile(path);
+    if (armed && path == report) {
+      Release();
+      AwaitWritten(1);
+    }
+    return exists;
+  }
+};
+
+TEST(ReportWriterBeginTest, DLLInitBeginsTheReportOnceWhileItsTextLands) {
+  TempDir dir;
+  LandingPlatform fake;
+  fake.executable_path = dir.File("host.exe");
+  fake.report = dir.File("Tarveld.txt");
+  ScopedPlatform installed(fake);
+  Session() = PluginSession{};
+  fake.Hold();
+  DLLInit(0);
+  ASSERT_TRUE(fake.AwaitAttempts(1));
+  fake.armed = true;
+  DLLInit(0);
+  fake.Release();
+  DLLFree();
+  const std::string report = ReadBytes(dir.File("Tarveld.txt"));
+  EXPECT_EQ(report.find("Actual Date"), report.rfind("Actual Date")) << report;
+  Writer().DiscardForTesting();
+  Session() = PluginSession{};
+}
+
+// Every report text that reaches the disk holds only messages whose
+// journal lines were flushed before it: after a power cut the journal is
+// never behind the report. The platform records the calls in one order;
+// before it appends the line of "m2" it gives the writer the chance to
+// take a text with "m2" in it, which a plug-in handing the text over
+// before appending the line would take.
+class OrderPlatform : public GatePlatform {
+ public:
+  platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
+    if (line.find("m2") != std::string_view::npos)
+      Await([&] { return Contains(attempted_, "=m2\r\n"); }, std::chrono::seconds(2));
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls.push_back("append " + std::string(line));
+    return FakePlatform::AppendLine(path, line);
+  }
+  platform::IoResult FlushFile(const std::string& path) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      calls.push_back("flush");
+    }
+    return GatePlatform::FlushFile(path);
+  }
+  platform::IoResult ReplaceFile(const std::string& path, std::string_view bytes) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      calls.push_back("replace " + std::string(bytes));
+    }
+    return GatePlatform::ReplaceFile(path, bytes);
+  }
+  std::vector<std::string> calls;
+
+ private:
+  static bool Contains(const std::vector<std::string>& texts, const std::string& part) {
+    return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+      return text.find(part) != std::string::npos;
+    });
+  }
+};
+
+TEST(ReportWriterOrderTest, TheJournalIsFlushedBeforeTheReportShowsItsEvents) {
+  TempDir dir;
+  OrderPlatform fake;
+  fake.executable_path = dir.File("host.exe");
+  ScopedPlatform installed(fake);
+  Session() = PluginSession{};
+  const GameDateRec start{1942, 6, 4, 4, 30, 0, 0};
+  DLLInit(0);
+  ScenLoad(0, 2, nullptr, 0, "Convoy", 0, 100000, 0, &start);
+  for (int i = 0; i < 5; ++i) {
+    GameTime(100000 + i, 0);
+    MsgLog(("m" + std::to_string(i)).c_str());
+  }
+  DLLFree();
+  std::vector<std::string> appended;
+  std::vector<std::string> flushed;
+  int replaces = 0;
+  for (const std::string& call : fake.calls) {
+    if (call.rfind("append ", 0) == 0) {
+      appended.push_back(call.substr(call.rfind(' ') + 1));
+    } else if (call == "flush") {
+      flushed.insert(flushed.end(), appended.begin(), appended.end());
+      appended.clear();
+    } else {
+      ++replaces;
+      for (int i = 0; i < 5; ++i) {
+        const std::string message = "m" + std::to_string(i);
+        if (call.find("=" + message + "\r\n") != std::string::npos) {
+          EXPECT_THAT(flushed, ::testing::Contains(message)) << "report written before the "
+                                                             << "journal flushed " << message;
+        }
+      }
+    }
+  }
+  EXPECT_GT(replaces, 0);
+  EXPECT_THAT(fake.calls.back(), HasSubstr("=m4\r\n"));
+  Writer().DiscardForTesting();
+  Session() = PluginSession{};
 }
 
 }  // namespace

@@ -18,6 +18,13 @@
 //                                    a child exits without DLLFree, the writer
 //                                    still busy: the report holds everything
 //   dll_test_host.exe free-and-again DLLFree, then DLLInit and more
+//   dll_test_host.exe exit-race KIND RUNS
+//                                    RUNS children each play KIND and exit at
+//                                    once (ExitProcess, no DLLFree after the
+//                                    last call): none may crash, and the
+//                                    report must hold the last call's change
+//   dll_test_host.exe fpu CONTROL    the host's x87 control word and MXCSR
+//                                    stay as it set them (CONTROL, hex)
 //
 // Every failure inside the plug-in must end in the plug-in: the entry point
 // returns, the report is as it was, and the debug output names the failure.
@@ -683,6 +690,142 @@ int FreeAndAgain() {
   return Finish("free-and-again");
 }
 
+// ---------------------------------------------------------------------------
+// Exit races: a host may exit at once after any call, with the writer's
+// thread anywhere. Each kind ends with a change that must be in the report.
+//
+//   late-msglog    DLLFree, then one more MsgLog
+//   late-scenload  DLLFree, then one more ScenLoad
+//   idle-msglog    the writer idle (waiting, or ended after its linger),
+//                  then the first MsgLog
+//   busy           a burst of messages, the writer still writing them
+
+constexpr int kBurstMessages = 3000;
+
+[[noreturn]] void PlayExitRace(const std::string& kind, int run) {
+  Plugin plugin;
+  const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
+  plugin.Call("DLLInit", {0});
+  plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+  if (kind == "busy") {
+    PlayMessages(plugin, 0, kBurstMessages);
+    ExitProcess(0);
+  }
+  plugin.MsgLog("one");
+  if (kind == "late-msglog") {
+    plugin.Call("DLLFree");
+    plugin.MsgLog("two");
+  } else if (kind == "late-scenload") {
+    plugin.Call("DLLFree");
+    plugin.ScenLoad(0xFFFF, "Patrol", nullptr, 100000, start);
+  } else if (kind == "idle-msglog") {
+    // Odd runs find the writer waiting for work, even ones after it ended.
+    Sleep(run % 2 == 1 ? 300 : 2600);
+    plugin.MsgLog("two");
+  }
+  ExitProcess(0);
+}
+
+// What the report must hold after `kind`'s last call.
+bool HoldsLastChange(const std::string& kind, const std::string& report) {
+  if (kind == "busy")
+    return MessagesOnDisk(0, kBurstMessages - 1) == kBurstMessages;
+  if (kind == "late-scenload")
+    return report.find("\r\nScenario =Patrol\r\n") != std::string::npos;
+  return report.find("\r\n100000=two\r\n") != std::string::npos;
+}
+
+int ExitRace(const std::string& kind, int runs) {
+  int crashed = 0;
+  int lost = 0;
+  for (int run = 1; run <= runs; ++run) {
+    for (const std::string& name : ListDirectory(OwnDirectory())) {
+      if (name.rfind("Tarveld.", 0) == 0)
+        DeleteFileA((OwnDirectory() + name).c_str());
+    }
+    const HANDLE child =
+        StartProcess("\"" + OwnDirectory() + "dll_test_host.exe\" exit-race-child " + kind + " " +
+                     std::to_string(run));
+    if (child == nullptr)
+      return Finish("exit-race");
+    DWORD status = 1;
+    if (WaitForSingleObject(child, 120000) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(child, &status)) {
+      status = 1;
+    }
+    CloseHandle(child);
+    const bool whole = HoldsLastChange(kind, ReadWhole(ReportPath()));
+    crashed += status != 0;
+    lost += !whole;
+    if (status != 0 || !whole) {
+      std::printf("  run %d: exit status 0x%lx, last change %s\n", run,
+                  static_cast<unsigned long>(status), whole ? "on disk" : "LOST");
+    }
+  }
+  std::printf("exit-race %s: %d runs, %d crashed, %d lost the last change\n", kind.c_str(), runs,
+              crashed, lost);
+  CHECK(crashed == 0);
+  CHECK(lost == 0);
+  return Finish("exit-race");
+}
+
+// ---------------------------------------------------------------------------
+// The host's floating-point state: hosts run with their own x87 control
+// word (some unmask exceptions, Direct3D 9 games use single precision). The
+// plug-in must leave it and MXCSR as they are, and raise no exception under
+// them, at load and across every entry point.
+
+std::uint16_t ControlWord() {
+  std::uint16_t word = 0;
+  asm volatile("fnstcw %0" : "=m"(word));
+  return word;
+}
+
+std::uint32_t Mxcsr() {
+  std::uint32_t word = 0;
+  asm volatile("stmxcsr %0" : "=m"(word));
+  return word;
+}
+
+int FloatingPointState(const char* control_text) {
+  const std::uint16_t wanted = static_cast<std::uint16_t>(std::strtoul(control_text, nullptr, 16));
+  asm volatile("fninit; fldcw %0" : : "m"(wanted));
+  const std::uint16_t control = ControlWord();  // reserved bits read back set
+  const std::uint32_t mxcsr = Mxcsr();
+  const auto check = [&](const char* when) {
+    if (!CHECK(ControlWord() == control && Mxcsr() == mxcsr)) {
+      std::printf("  %s: control word 0x%04x (was 0x%04x), MXCSR 0x%08lx (was 0x%08lx)\n", when,
+                  ControlWord(), control, static_cast<unsigned long>(Mxcsr()),
+                  static_cast<unsigned long>(mxcsr));
+    }
+  };
+  Plugin plugin;
+  check("load");
+  const StartRecord start{1942, 6, 4, 4, 30, 0, 0};
+  plugin.Call("DLLVer");
+  plugin.Call("DLLVerInt");
+  plugin.Call("DLLDesc");
+  check("DLLVer, DLLVerInt, DLLDesc");
+  plugin.Call("DLLInit", {0});
+  check("DLLInit");
+  plugin.ScenLoad(2, nullptr, "Convoy", 100000, start);
+  check("ScenLoad");
+  plugin.GameTime(2000000000);
+  check("GameTime");
+  plugin.MsgLog("Contact");
+  check("MsgLog");
+  plugin.Call("TimeFactor", {static_cast<std::uint32_t>(-3)});
+  check("TimeFactor");
+  plugin.Call("UnitSink", {3, Slot("Escort 2")});
+  check("UnitSink");
+  plugin.Call("DLLFree");
+  check("DLLFree");
+  plugin.Unload();
+  check("unload");
+  std::printf("control word 0x%04x, MXCSR 0x%08lx\n", control, static_cast<unsigned long>(mxcsr));
+  return Finish("fpu");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -709,8 +852,15 @@ int main(int argc, char** argv) {
     return ExitWithoutDLLFreeChild();
   if (mode == "free-and-again")
     return FreeAndAgain();
+  if (mode == "exit-race" && argc == 4)
+    return ExitRace(argv[2], std::atoi(argv[3]));
+  if (mode == "exit-race-child" && argc == 4)
+    PlayExitRace(argv[2], std::atoi(argv[3]));
+  if (mode == "fpu" && argc == 3)
+    return FloatingPointState(argv[2]);
   std::printf(
       "usage: dll_test_host.exe abi|version|report-is-dir|report-locked|write-limited|"
-      "bad-picture|locale LCID|free-library|exit-without-free|free-and-again\n");
+      "bad-picture|locale LCID|free-library|exit-without-free|free-and-again|\n"
+      "exit-race KIND RUNS|fpu CONTROL\n");
   return 2;
 }

@@ -154,7 +154,7 @@ case_host() {
       run_windows "$work/run/dll_test_host.exe" "$mode"
     )
   else
-    run_windows "$work/run/dll_test_host.exe" "$mode"
+    run_windows "$work/run/dll_test_host.exe" "$@"
   fi
 }
 
