@@ -380,8 +380,9 @@ class Run {
     DLLInit(0);
     LoadScenario();
     std::size_t read = 0;
-    if (tarveld::Session().Report) {
-      for (const auto& s : tarveld::Session().Report->Sections()) {
+    Finish();
+    if (const tarveld::TIniFile* store = tarveld::Writer().StoreForTesting()) {
+      for (const auto& s : store->Sections()) {
         if (s->Name == "log")
           read += s->Keys.size();
       }

@@ -33,6 +33,21 @@ void Say(const std::string& text) {
   }
 }
 
+// "EFCreateError: Unable to create file ...", or what else was thrown.
+std::string FailureText(std::exception_ptr thrown) {
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const Exception& failure) {
+    return ClassAndMessage(failure);
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  } catch (const std::exception& failure) {
+    return failure.what();
+  } catch (...) {
+    return "unknown failure";
+  }
+}
+
 // Puts what was appended to `path` on disk, or throws what failed.
 void FlushOrThrow(const std::string& path) {
   const platform::IoResult result = platform::Current().FlushFile(path);
@@ -44,6 +59,19 @@ void FlushOrThrow(const std::string& path) {
   throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause);
 }
 
+// Where the writer's store puts its rewrites: nowhere. The store's text is
+// the newest there is, and the writer writes it when it chooses.
+class KeptInTheStore final : public ReportOutput {
+ public:
+  bool NewestText(const std::string&, std::string&) override { return false; }
+  void Replace(const std::string&, std::string_view) override {}
+};
+
+ReportOutput& StoreOutput() {
+  static KeptInTheStore output;
+  return output;
+}
+
 }  // namespace
 
 ReportWriter& Writer() {
@@ -53,9 +81,10 @@ ReportWriter& Writer() {
 
 // What the last writes at unload go through is made first, so that, as
 // statics end in the reverse order of their making, it outlives the writer.
-ReportWriter::ReportWriter() {
+ReportWriter::ReportWriter() : reader_(changes_.ReaderAt(0)) {
   platform::Native();
   DirectOutput();
+  StoreOutput();
 }
 
 ReportWriter::~ReportWriter() {
@@ -66,11 +95,13 @@ ReportWriter::~ReportWriter() {
   FinishAfterThreadsEnded();
 }
 
-// Only the hand-over word, the generations and what the host's thread owns
-// are read here, never the lock or the writer's other fields: the system
-// may have ended the writer's thread at any instruction, even holding the
-// lock. Every slot is whole whatever it stopped at (see the header), so
-// the newest text is written as the store produced it.
+// Only atomics and what the host's thread owns are read here, never the
+// lock or the writer's other fields: the system may have ended the
+// writer's thread at any instruction, even holding the lock. The change
+// log is whole whatever the thread stopped at (change_log.h). The store is
+// whole unless the thread stopped while changing it; then it is left
+// alone, and the report is rebuilt from the file on disk, which holds the
+// first `on_disk_` changes, and the changes after them.
 void ReportWriter::FinishAfterThreadsEnded() {
   const int phase = phase_.load();
   if (phase != kNoThread) {
@@ -82,62 +113,79 @@ void ReportWriter::FinishAfterThreadsEnded() {
     if (phase != kWaiting)
       platform::SleepMilliseconds(kDyingThreadGraceMs);
   }
-  const Slot* newest = Unwritten();
-  if (newest != nullptr) {
+  // A thread ended inside a change may have left the store torn, and
+  // freeing it could fault: the process is ending, so it is let go.
+  const bool torn = changing_.load();
+  if (torn || phase != kNoThread)
+    (void)store_.release();
+  if (torn) {
+    dirty_.store(false);
+    applied_.store(on_disk_.load());
+  }
+  reader_ = changes_.ReaderAt(applied_.load());
+  ApplyUpTo(changes_.Published());
+  if (dirty_.load() && store_) {
     // The ended thread may still hold the report open from its rename;
     // this replacement goes round that instead of failing on it.
-    if (!platform::Current().ReplaceFileAtExit(newest->path, newest->text).ok())
-      Say("unload: not written: \"" + newest->path + "\"");
+    if (!platform::Current().ReplaceFileAtExit(store_->FileName(), store_->Text()).ok())
+      Say("unload: not written: \"" + store_->FileName() + "\"");
   }
   if (flushes_asked_.load() != flushes_done_.load() && !host_flush_path_.empty()) {
     try {
       FlushOrThrow(host_flush_path_);
-    } catch (const Exception& failure) {
-      Say("unload: " + ClassAndMessage(failure));
     } catch (...) {
+      Say("unload: " + FailureText(std::current_exception()));
     }
   }
 }
 
-bool ReportWriter::NewestText(const std::string& path, std::string& newest) {
-  platform::MonitorLock lock(monitor_);
-  const Slot* held = Unwritten();
-  if (held == nullptr || held->path != path)
-    return false;
-  newest = held->text;
-  return true;
+void ReportWriter::SetCaller(const char* entry_point) {
+  caller_ = entry_point;
+  ++call_;
 }
 
-bool ReportWriter::HoldsTextFor(const std::string& path) {
-  platform::MonitorLock lock(monitor_);
-  const Slot* held = Unwritten();
-  return held != nullptr && held->path == path;
+void ReportWriter::Begin(const std::string& path, std::string actual_date) {
+  ReportChange change;
+  change.kind = ReportChange::Kind::kBegin;
+  change.path = path;
+  change.value = std::move(actual_date);
+  Hand(std::move(change));
 }
 
-void ReportWriter::Replace(const std::string& path, std::string_view text) {
+void ReportWriter::Open(const std::string& path) {
+  ReportChange change;
+  change.kind = ReportChange::Kind::kOpen;
+  change.path = path;
+  Hand(std::move(change));
+}
+
+void ReportWriter::Put(const std::string& path, std::string_view section, std::string_view key,
+                       std::string value) {
+  ReportChange change;
+  change.path = path;
+  change.section = section;
+  change.key = key;
+  change.value = std::move(value);
+  Hand(std::move(change));
+}
+
+void ReportWriter::Hand(ReportChange&& change) {
+  change.caller = caller_;
+  change.call = call_;
   if (mode_ == Mode::kCallerThread) {
-    DirectOutput().Replace(path, text);
+    Apply(change);  // the store writes inside each change, and throws
     return;
   }
-  // The host's slot is its own: the copy, the one cost that grows with the
-  // report, is made before the lock is taken.
-  Slot& slot = slots_[host_slot_];
-  slot.path.assign(path);
-  slot.text.assign(text.data(), text.size());
-  slot.caller.assign(caller_);
-  slot.generation = handed_.load() + 1;
+  changes_.Append(std::move(change));
+  changes_.Reclaim(on_disk_.load());
   platform::MonitorLock lock(monitor_);
-  const Slot* older = Unwritten();
-  if (older != nullptr && older->path != path)
-    WaitForOtherPaths(path);
-  host_slot_ = between_.exchange(host_slot_ | kFresh) & kIndexMask;
-  handed_.store(slot.generation);
   if (EnsureRunning()) {
     monitor_.NotifyAll();
     return;
   }
-  // No thread may or could be started: the write is made here, its failure
-  // named as the thread would, and the text kept for the next try.
+  // No thread may or could be started: the change is applied and written
+  // here, its failure named as the thread would, and the text kept for the
+  // next try.
   WorkHere();
 }
 
@@ -176,23 +224,41 @@ bool ReportWriter::Finish(std::uint32_t timeout_ms, const char* who) {
       monitor_.NotifyAll();
     }
   }
-  // The thread ends after the write in hand, if any; it takes no new one.
+  // The thread ends after the round in hand, if any; it takes no new one.
   thread_.Join();
   platform::MonitorLock lock(monitor_);
   stop_ = false;
   give_up_ = false;
   hurry_ = false;
+  // What came after the last round is applied, so the store is the newest
+  // the host made, for the next try.
+  ApplyUpTo(changes_.Published());
+  changes_.Reclaim(on_disk_.load());
   const bool done = !HasWork();
   if (!done)
     NameWhatIsLeft(who);
   return done;
 }
 
+void ReportWriter::StayOnCallerThread() {
+  platform::MonitorLock lock(monitor_);
+  stay_on_caller_ = true;
+}
+
+void ReportWriter::Resume() {
+  platform::MonitorLock lock(monitor_);
+  stay_on_caller_ = false;
+}
+
 void ReportWriter::DiscardForTesting() {
   platform::MonitorLock lock(monitor_);
-  between_.store(between_.load() & kIndexMask);
-  writer_has_text_ = false;
-  written_.store(handed_.load());
+  changes_.Clear();
+  reader_ = changes_.ReaderAt(0);
+  store_.reset();
+  applied_.store(0);
+  on_disk_.store(0);
+  dirty_.store(false);
+  dropped_call_ = 0;
   flush_wanted_ = false;
   flushes_done_.store(flushes_asked_.load());
   last_failure_.clear();
@@ -216,9 +282,9 @@ void ReportWriter::RunThread(void* self) {
   static_cast<ReportWriter*>(self)->Run();
 }
 
-// Nothing done with the lock held here allocates or throws: exchanges,
-// flags and waits only. The disk work and the messages happen in DoRound,
-// with the lock released.
+// Nothing done with the lock held here allocates or throws: flags and
+// waits only. The changes, the disk work and the messages happen with the
+// lock released.
 void ReportWriter::Run() {
   std::uint32_t pause = 0;
   monitor_.Lock();
@@ -236,7 +302,9 @@ void ReportWriter::Run() {
       break;
     TakeWork();
     in_flight_ = true;
+    const std::uint64_t end = changes_.Published();
     monitor_.Unlock();
+    ApplyUpTo(end);
     Outcome outcome = DoRound();
     monitor_.Lock();
     in_flight_ = false;
@@ -264,28 +332,103 @@ std::uint32_t ReportWriter::NextPause(std::uint32_t pause) const {
   return pause == 0 ? first_pause_ms_ : std::min(pause * 2, longest_pause_ms_);
 }
 
-bool ReportWriter::HasWork() const {
-  return (between_.load() & kFresh) != 0 || writer_has_text_ || flush_wanted_;
+bool ReportWriter::ApplyUpTo(std::uint64_t end) {
+  if (reader_.Position() >= end)
+    return true;
+  bool all = true;
+  // The flag goes up before the first change of the store and down after
+  // the last, each fenced, so that the unload at exit never takes a store
+  // changed halfway for a whole one.
+  changing_.store(true);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  while (reader_.Position() < end) {
+    const ReportChange& change = reader_.Next();
+    if (change.call == dropped_call_)
+      continue;
+    try {
+      Apply(change);
+      last_caller_ = change.caller;
+    } catch (...) {
+      // The store could not be opened: this call's other changes go too, as
+      // an entry point stops at its first failure.
+      dropped_call_ = change.call;
+      all = false;
+      Say(std::string(change.caller) + ": " + FailureText(std::current_exception()));
+    }
+  }
+  applied_.store(end);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  changing_.store(false);
+  return all;
 }
 
-const ReportWriter::Slot* ReportWriter::Unwritten() const {
-  const std::uint32_t newest = handed_.load();
-  if (newest == written_.load())
-    return nullptr;
-  for (const Slot& slot : slots_) {
-    if (slot.generation == newest)
-      return &slot;
+void ReportWriter::Apply(const ReportChange& change) {
+  switch (change.kind) {
+    case ReportChange::Kind::kBegin:
+      // A report on its way to the disk exists already.
+      if ((store_ && dirty_.load() && store_->FileName() == change.path) ||
+          platform::Current().IsExistingFile(change.path)) {
+        return;
+      }
+      OpenStore(change.path);
+      store_->PutText("Initial Start", "Actual Date ", change.value);
+      break;
+    case ReportChange::Kind::kOpen:
+      OpenStore(change.path);
+      return;
+    case ReportChange::Kind::kPut:
+      // A report that existed at DLLInit gets no store until a scenario
+      // loads; a message opens one rather than be lost.
+      if (!store_)
+        OpenStore(change.path);
+      store_->PutText(change.section, change.key, change.value);
+      break;
   }
-  return nullptr;
+  dirty_.store(mode_ == Mode::kThread);
+}
+
+void ReportWriter::OpenStore(const std::string& path) {
+  if (store_ && dirty_.load()) {
+    if (store_->FileName() == path)
+      return;  // its text is the newest of the report
+    // Only tests switch paths. The other report's text goes to disk first,
+    // or is named and dropped.
+    try {
+      DirectOutput().Replace(store_->FileName(), store_->Text());
+    } catch (...) {
+      Say(std::string(last_caller_) + ": not written: \"" + store_->FileName() + "\" (" +
+          FailureText(std::current_exception()) + ")");
+    }
+    dirty_.store(false);
+  }
+  // The file as it is on disk: another program may have changed it since
+  // the last write. When it is the store's own last write, the store is
+  // what parsing it would give, and is kept.
+  // In caller-thread mode the store writes inside each change itself, and a
+  // failed write leaves its model as the change made it, as the plug-in's
+  // store always did.
+  ReportOutput& output = mode_ == Mode::kThread ? StoreOutput() : DirectOutput();
+  std::string bytes = ReadStoreFile(path, output);
+  if (store_ && store_->FileName() == path && bytes == store_->Text())
+    return;
+  store_ = std::make_unique<TIniFile>(path, bytes, output);
+}
+
+void ReportWriter::WriteStore() {
+  if (!dirty_.load() || !store_)
+    return;
+  writing_ = applied_.load();
+  DirectOutput().Replace(store_->FileName(), store_->Text());
+  on_disk_.store(writing_);
+  dirty_.store(false);
+}
+
+bool ReportWriter::HasWork() const {
+  return changes_.Published() != applied_.load() || dirty_.load() || flush_wanted_;
 }
 
 void ReportWriter::TakeWork() {
   hurry_ = false;
-  if ((between_.load() & kFresh) != 0) {
-    writer_slot_ = between_.exchange(writer_slot_) & kIndexMask;
-    writer_has_text_ = true;
-  }
-  round_report_ = writer_has_text_;
   round_flush_ = flush_wanted_;
   if (flush_wanted_) {
     std::swap(flush_path_, flushing_path_);
@@ -296,48 +439,33 @@ void ReportWriter::TakeWork() {
 }
 
 // The journal is flushed before the report is renamed into place: the
-// entry points append a line before they hand over the text it goes with,
-// so the report on disk never shows what the journal on disk does not.
+// entry points append a line before they hand over the change it goes
+// with, so the report on disk never shows what the journal on disk does
+// not.
 ReportWriter::Outcome ReportWriter::DoRound() {
   Outcome outcome;
-  const auto name = [&outcome](const std::string& caller, const Exception& failure) {
-    outcome.failure = ClassAndMessage(failure);
+  const auto name = [&outcome](const std::string& caller) {
+    outcome.failure = FailureText(std::current_exception());
     Say(caller + ": " + outcome.failure);
   };
+  if (round_flush_) {
+    try {
+      FlushOrThrow(flushing_path_);
+    } catch (...) {
+      outcome.flush_ok = false;
+      name(flushing_caller_);
+    }
+  }
   try {
-    if (round_flush_) {
-      try {
-        FlushOrThrow(flushing_path_);
-      } catch (const Exception& failure) {
-        outcome.flush_ok = false;
-        name(flushing_caller_, failure);
-      }
-    }
-    if (round_report_) {
-      const Slot& slot = slots_[writer_slot_];
-      try {
-        DirectOutput().Replace(slot.path, slot.text);
-      } catch (const Exception& failure) {
-        outcome.report_ok = false;
-        name(slot.caller, failure);
-      }
-    }
+    WriteStore();
   } catch (...) {
-    // Memory ran out composing a message; the round counts as failed and
-    // is tried again after the pause.
-    outcome.report_ok = !round_report_;
-    outcome.flush_ok = !round_flush_;
+    outcome.report_ok = false;
+    name(last_caller_);
   }
   return outcome;
 }
 
 void ReportWriter::SettleRound(Outcome& outcome) {
-  if (round_report_ && outcome.report_ok) {
-    written_.store(slots_[writer_slot_].generation);
-    writer_has_text_ = false;
-  }
-  // A failed text stays in the writer's slot to be tried again; a newer
-  // one, if it comes, takes its place at the next round.
   if (round_flush_) {
     if (outcome.flush_ok) {
       flushes_done_.store(round_flushes_asked_);
@@ -351,7 +479,6 @@ void ReportWriter::SettleRound(Outcome& outcome) {
     last_failure_.clear();
   else
     std::swap(last_failure_, outcome.failure);
-  round_report_ = false;
   round_flush_ = false;
 }
 
@@ -377,34 +504,16 @@ bool ReportWriter::EnsureRunning() {
 
 void ReportWriter::WorkHere() {
   TakeWork();
+  ApplyUpTo(changes_.Published());
   Outcome outcome = DoRound();
   SettleRound(outcome);
-}
-
-void ReportWriter::WaitForOtherPaths(const std::string& path) {
-  const std::uint64_t deadline = platform::MonotonicMilliseconds() + kFinishTimeoutMs;
-  const auto other_path_left = [&] {
-    const Slot* held = Unwritten();
-    return held != nullptr && held->path != path;
-  };
-  while (other_path_left() && running_ && MillisecondsUntil(deadline) > 0)
-    monitor_.Wait(MillisecondsUntil(deadline));
-  if (other_path_left() && !running_)
-    WorkHere();
-  if (other_path_left()) {
-    NameWhatIsLeft(caller_);
-    // Its text gives way to the one for `path`.
-    between_.store(between_.load() & kIndexMask);
-    if (!running_)
-      writer_has_text_ = false;
-    written_.store(handed_.load());
-  }
+  changes_.Reclaim(on_disk_.load());
 }
 
 void ReportWriter::NameWhatIsLeft(const char* who) {
   const std::string cause = last_failure_.empty() ? "" : " (" + last_failure_ + ")";
-  if (const Slot* held = Unwritten())
-    Say(std::string(who) + ": not written: \"" + held->path + "\"" + cause);
+  if (dirty_.load() && store_)
+    Say(std::string(who) + ": not written: \"" + store_->FileName() + "\"" + cause);
   if (flush_wanted_)
     Say(std::string(who) + ": not flushed: \"" + flush_path_ + "\"" + cause);
 }

@@ -8,11 +8,6 @@
 namespace tarveld {
 namespace {
 
-// A store on the report whose rewrites go to the report writer.
-std::unique_ptr<TIniFile> OpenReport(const std::string& path) {
-  return std::make_unique<TIniFile>(path, false, Writer());
-}
-
 std::string TextOf(const char* text) {
   return text != nullptr ? std::string(text) : std::string();
 }
@@ -57,17 +52,12 @@ std::string ReportPath() {
   return PathBesideHost(kReportFileName);
 }
 
-void BeginReport(PluginSession& session) {
+void BeginReport(PluginSession&) {
   // A GUI framework would initialise its application object here. Nothing of
   // it is visible to the host or in the report, so there is nothing to do.
-  const std::string path = ReportPath();
-  // A report handed to the writer exists, even before it reaches the disk.
-  // The writer is asked first: asked second, it could land its text just
-  // after the disk said "no file", and both would say no.
-  if (Writer().HoldsTextFor(path) || platform::Current().IsExistingFile(path))
-    return;
-  session.Report = OpenReport(path);
-  session.Report->PutText("Initial Start", "Actual Date ", " " + DateTimeText(LocalNow()));
+  // Whether the report exists is the writer's question: it alone knows
+  // what is on its way to the disk.
+  Writer().Begin(ReportPath(), " " + DateTimeText(LocalNow()));
 }
 
 void SetGameTime(PluginSession& session, std::int32_t game_time, std::int32_t second_value) {
@@ -88,24 +78,20 @@ void LoadScenario(PluginSession& session, std::int16_t scenario_number, const ch
   if (start_date != nullptr)
     session.StartDateCopy = *start_date;
 
-  // Opening may fail; the previous store then stays the session's. The new
-  // store starts from the newest report, written or still with the writer.
-  auto store = OpenReport(ReportPath());
-  session.Report = std::move(store);
-
-  session.Report->PutText("Session Start", "Game Date ", GameDateValue(session.CurrentDate));
-  session.Report->PutInteger("Session Start", "Game Time ", session.GameClock);
-  session.Report->PutText("Session Start", "Scenario ",
-                          ScenarioText(scenario_number, scenario_name, series_name));
+  // Opening may fail; the previous store then stays the current one, and
+  // the writer drops this call's three entries. The new store starts from
+  // the newest report, written or still on its way.
+  const std::string path = ReportPath();
+  Writer().Open(path);
+  Writer().Put(path, "Session Start", "Game Date ", GameDateValue(session.CurrentDate));
+  Writer().Put(path, "Session Start", "Game Time ", IntegerText(session.GameClock));
+  Writer().Put(path, "Session Start", "Scenario ",
+               ScenarioText(scenario_number, scenario_name, series_name));
 }
 
 void LogMessage(PluginSession& session, const char* message) {
   session.LogKey = IntegerText(session.GameClock);
-  // A report that existed at DLLInit gets no store until a scenario loads;
-  // open one now rather than lose the message.
-  if (!session.Report)
-    session.Report = OpenReport(ReportPath());
-  session.Report->PutText("log", session.LogKey, TextOf(message));
+  Writer().Put(ReportPath(), "log", session.LogKey, TextOf(message));
 }
 
 }  // namespace tarveld

@@ -1,17 +1,17 @@
 // The plug-in's one process-wide state and the work behind each entry point.
 //
 // The functions here do what the entry points promise and report failures
-// as exceptions; entry_points.cpp is the boundary that catches them.
+// as exceptions; entry_points.cpp is the boundary that catches them. The
+// report's store is the report writer's (report_writer.h): the work here
+// describes each change of the report and hands it over.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "plugin/game_date.h"
-#include "report/ini_file.h"
 
 namespace tarveld {
 
@@ -29,7 +29,6 @@ struct PluginSession {
   // UnitSink, the calls in which the host keeps it readable; the journal
   // dates its other lines from this copy. None without a record.
   std::optional<GameDateRec> StartDateCopy;
-  std::unique_ptr<TIniFile> Report;
   std::string SinkText;
   std::string SinkDateText;
   std::string TimeFactorText;

@@ -43,25 +43,39 @@ ReportOutput& DirectOutput() {
   return output;
 }
 
-TIniFile::TIniFile(std::string file_name, bool line_continuation, ReportOutput& output)
-    : TCustomIniFile(std::move(file_name), line_continuation), output_(&output) {
+std::string ReadStoreFile(const std::string& file_name, ReportOutput& output) {
   // A text the output holds and has not put on disk yet is the newest: the
   // disk would give an older report, which the next rewrite would bring
   // back. Otherwise the file; an absent one, or a directory, gives an empty
   // store, and the first write creates the file.
   platform::Platform& os = platform::Current();
   std::string bytes;
-  if (!output_->NewestText(file_name_, bytes) && os.IsExistingFile(file_name_) &&
-      !os.ReadFile(file_name_, bytes).ok()) {
-    throw EFOpenError("Unable to open file \"" + file_name_ + "\"");
+  if (!output.NewestText(file_name, bytes) && os.IsExistingFile(file_name) &&
+      !os.ReadFile(file_name, bytes).ok()) {
+    throw EFOpenError("Unable to open file \"" + file_name + "\"");
   }
+  return bytes;
+}
+
+TIniFile::TIniFile(std::string file_name, bool line_continuation, ReportOutput& output)
+    : TCustomIniFile(std::move(file_name), line_continuation), output_(&output) {
+  Load(ReadStoreFile(file_name_, output));
+}
+
+TIniFile::TIniFile(std::string file_name, std::string_view bytes, ReportOutput& output)
+    : TCustomIniFile(std::move(file_name), false), output_(&output) {
+  Load(bytes);
+}
+
+void TIniFile::Load(std::string_view bytes) {
   // A byte-order mark left in place would hide the first header and drop
   // the keys under it at the next rewrite. None is ever written back.
   sections_ = ParseLines(SplitLines(SkipByteOrderMark(bytes)));
-  Prepare();
+  Prepare(true);
 }
 
 void TIniFile::PutText(std::string_view section, std::string_view key, std::string_view value) {
+  CatchUpText();
   if (!section.empty() && !key.empty()) {
     std::size_t s = section_index_.Find(section);
     const bool new_section = s == NameIndex::npos;
@@ -107,6 +121,7 @@ void TIniFile::PutText(std::string_view section, std::string_view key, std::stri
 }
 
 void TIniFile::RewriteFile() {
+  CatchUpText();
   // Until a change is settled the model is not; should anything below
   // fail, the next write builds the text afresh and rebuilds the model.
   const std::optional<Change> change = std::exchange(change_, std::nullopt);
@@ -126,6 +141,22 @@ void TIniFile::RewriteFile() {
   } else if (change) {
     Settle(*change);
     settled_ = true;
+  }
+}
+
+void TIniFile::CatchUpText() {
+  if (text_fix_) {
+    const TextFix fix = std::move(*text_fix_);
+    text_fix_.reset();
+    const std::size_t line_at = layout_[fix.section].begin + layout_[fix.section].keys[fix.key];
+    text_.replace(line_at, fix.written_size, fix.line);
+    Shift(fix.section, fix.key,
+          static_cast<std::ptrdiff_t>(fix.line.size()) -
+              static_cast<std::ptrdiff_t>(fix.written_size));
+  }
+  if (relayout_) {
+    relayout_ = false;
+    BuildFileText(sections_, text_, &layout_);
   }
 }
 
@@ -170,15 +201,10 @@ void TIniFile::Settle(const Change& change) {
   TIniFileSection& section = *sections_[change.section];
   TIniFileKey& key = *section.Keys[change.key];
   if (key.Name != change.rebuilt.Name || key.Value != change.rebuilt.Value) {
-    const std::size_t line_at =
-        layout_[change.section].begin + layout_[change.section].keys[change.key];
     std::string line = change.rebuilt.Name;
     line += '=';
     line += change.rebuilt.Value;
-    text_.replace(line_at, change.written_size, line);
-    Shift(change.section, change.key,
-          static_cast<std::ptrdiff_t>(line.size()) -
-              static_cast<std::ptrdiff_t>(change.written_size));
+    text_fix_ = TextFix{change.section, change.key, change.written_size, std::move(line)};
   }
   if (key.Name != change.rebuilt.Name) {
     key_indexes_[change.section].RenameLast(key.Name, change.rebuilt.Name, change.key);
@@ -212,17 +238,18 @@ void TIniFile::Rebuild() {
   // breaks, so this is also what the next load of the file will see.
   const std::vector<std::string_view> lines = SplitLines(text_);
   sections_ = ParseLines(lines);
-  Prepare();
+  Prepare(false);
 }
 
-void TIniFile::Prepare() {
+void TIniFile::Prepare(bool lay_out_now) {
   section_index_.Assign(sections_);
   key_indexes_.resize(sections_.size());
   for (std::size_t i = 0; i < sections_.size(); ++i)
     key_indexes_[i].Assign(sections_[i]->Keys);
   settled_ = IsSettled(sections_);
-  if (settled_)
+  if (settled_ && lay_out_now)
     BuildFileText(sections_, text_, &layout_);
+  relayout_ = settled_ && !lay_out_now;
 }
 
 }  // namespace tarveld

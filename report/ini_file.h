@@ -47,6 +47,11 @@ class TCustomIniFile {
   bool line_continuation_;
 };
 
+// The bytes a store on `file_name` starts from: what `output` still holds
+// of it, else the file on disk; none for an absent file or a directory.
+// EFOpenError when the file exists but cannot be read.
+std::string ReadStoreFile(const std::string& file_name, ReportOutput& output);
+
 class TIniFile : public TCustomIniFile {
  public:
   // Opens the store on `file_name`: parses the newest text of the file,
@@ -55,9 +60,16 @@ class TIniFile : public TCustomIniFile {
   // directory, gives an empty store. Every rewrite goes to `output`.
   explicit TIniFile(std::string file_name, bool line_continuation = false,
                     ReportOutput& output = DirectOutput());
+  // Opens the store on `file_name` from `bytes`, that file's content as
+  // read by ReadStoreFile.
+  TIniFile(std::string file_name, std::string_view bytes, ReportOutput& output);
 
   void PutText(std::string_view section, std::string_view key, std::string_view value) override;
   void RewriteFile() override;
+
+  // The file's text as the last rewrite handed it to the output (after
+  // opening, the model's own).
+  const std::string& Text() const { return text_; }
 
  private:
   // A write patched into text_, for the rewrite to settle without a
@@ -75,12 +87,18 @@ class TIniFile : public TCustomIniFile {
   // the length of a replaced value, npos for a new key.
   Change PatchText(std::size_t section, std::size_t key, bool new_section,
                    std::size_t old_value_size, TIniFileKey rebuilt);
-  // Turns the written change into its rebuilt form, in the model and text_.
+  // Turns the written change into its rebuilt form in the model, and
+  // leaves what it changes in text_ for CatchUpText.
   void Settle(const Change& change);
+  // Brings text_, still the text of the last rewrite, to the model's own.
+  void CatchUpText();
+  // Makes the model what `bytes`, a file's content, describe.
+  void Load(std::string_view bytes);
   // Replaces the model with what the lines of text_ read back as.
   void Rebuild();
-  // Indexes the whole model; when it is settled, lays out text_ for it.
-  void Prepare();
+  // Indexes the whole model; when it is settled, lays out text_ for it,
+  // now or at the next change.
+  void Prepare(bool lay_out_now);
   // Moves every line after key `key` of section `section` by `delta` bytes.
   void Shift(std::size_t section, std::size_t key, std::ptrdiff_t delta);
 
@@ -102,6 +120,19 @@ class TIniFile : public TCustomIniFile {
   std::vector<SectionLayout> layout_;
   bool settled_ = false;
   std::optional<Change> change_;
+
+  // text_ stays the text of the last rewrite, as it went to the output,
+  // until the next change: a writer that writes later writes what the
+  // store produced. Then the rebuilt form of the rewrite's key line
+  // replaces the line as written, or a rebuilt model lays text_ out anew.
+  struct TextFix {
+    std::size_t section;
+    std::size_t key;
+    std::size_t written_size;
+    std::string line;
+  };
+  std::optional<TextFix> text_fix_;
+  bool relayout_ = false;
 };
 
 }  // namespace tarveld

@@ -185,13 +185,13 @@ RecordingPlatform ReplayHere(const fs::path& dir, const std::string& script) {
   CallerThreadWrites writes;
   // Flushes only guard against power loss, which is not tried here.
   platform::Syscalls().fsync = [](int) { return 0; };
-  tarveld::Session() = PluginSession{};
+  tarveld::testing::ResetSession();
   const host::ReadResult read = host::ReadScript(script);
   EXPECT_TRUE(read.ok());
   std::ostringstream out;
   std::string failure;
   EXPECT_TRUE(host::RunScript(read.script, LinkedEntryPoints(), {}, out, failure)) << failure;
-  tarveld::Session() = PluginSession{};
+  tarveld::testing::ResetSession();
   platform::Syscalls() = platform::PosixSyscalls{};
   EXPECT_EQ(recorder.debug_lines, std::vector<std::string>{});
   return recorder;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "plugin/report_writer.h"
+#include "plugin/session.h"
 
 namespace tarveld::testing {
 
@@ -26,5 +27,13 @@ class CallerThreadWrites {
   CallerThreadWrites(const CallerThreadWrites&) = delete;
   CallerThreadWrites& operator=(const CallerThreadWrites&) = delete;
 };
+
+// A session as the module starts it: zeroed, with no store. The store is
+// the writer's, so it goes too, after what is pending has been written.
+inline void ResetSession() {
+  Writer().Finish();
+  Writer().DiscardForTesting();
+  Session() = PluginSession{};
+}
 
 }  // namespace tarveld::testing

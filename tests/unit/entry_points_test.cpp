@@ -49,12 +49,12 @@ class EntryPointsTest : public ::testing::Test {
   void SetUp() override {
     fake_.executable_path = dir_.File("host.exe");
     ProcessFormatSettings() = TFormatSettings{};
-    Session() = PluginSession{};
+    ResetSession();
   }
-  void TearDown() override { Session() = PluginSession{}; }
+  void TearDown() override { ResetSession(); }
 
   // A new run of the host: the module is loaded afresh.
-  void RestartHost() { Session() = PluginSession{}; }
+  void RestartHost() { ResetSession(); }
 
   std::string Report() const { return ReadBytes(dir_.File("Tarveld.txt")); }
 
@@ -140,7 +140,7 @@ TEST_F(EntryPointsTest, DLLInitLeavesAnExistingReportAlone) {
   EXPECT_EQ(Report(), "[x]\nkept as it is \n");
   EXPECT_EQ(std::filesystem::last_write_time(dir_.File("Tarveld.txt")), before);
   EXPECT_EQ(fake_.replace_calls, 0);
-  EXPECT_EQ(Session().Report, nullptr);
+  EXPECT_EQ(Writer().StoreForTesting(), nullptr);
 }
 
 TEST_F(EntryPointsTest, SecondDLLInitAfterCreatingWritesNothing) {
@@ -285,7 +285,7 @@ TEST_F(EntryPointsTest, ReportPathKeepsTheDirectorysOwnSeparator) {
 TEST_F(EntryPointsTest, DLLInitOnADirectoryKeepsTheNewStore) {
   std::filesystem::create_directory(dir_.File("Tarveld.txt"));
   DLLInit(0);
-  ASSERT_NE(Session().Report, nullptr);
+  ASSERT_NE(Writer().StoreForTesting(), nullptr);
   EXPECT_TRUE(std::filesystem::is_directory(dir_.File("Tarveld.txt")));
   EXPECT_THAT(fake_.debug_lines, ElementsAre("DLLInit: EFCreateError: Unable to create file \"" +
                                              dir_.File("Tarveld.txt") + "\""));
@@ -293,12 +293,12 @@ TEST_F(EntryPointsTest, DLLInitOnADirectoryKeepsTheNewStore) {
 
 TEST_F(EntryPointsTest, ScenLoadThatCannotReadKeepsThePreviousStore) {
   DLLInit(0);
-  TIniFile* previous = Session().Report.get();
+  const TIniFile* previous = Writer().StoreForTesting();
   const std::string before = Report();
   fake_.fail_reads = true;
   const GameDateRec start{1942, 6, 4, 4, 30, 0, 0};
   Scenario(0, "", "A", 100777, &start);
-  EXPECT_EQ(Session().Report.get(), previous);
+  EXPECT_EQ(Writer().StoreForTesting(), previous);
   EXPECT_EQ(Session().GameClock, 100777);
   EXPECT_EQ(Session().StartDate, &start);
   EXPECT_EQ(Report(), before);

@@ -16,9 +16,9 @@ class EventTextsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake_.executable_path = dir_.File("host.exe");
-    Session() = PluginSession{};
+    ResetSession();
   }
-  void TearDown() override { Session() = PluginSession{}; }
+  void TearDown() override { ResetSession(); }
 
   void LoadAt(std::int32_t clock, const GameDateRec* start) {
     ScenLoad(0, 0, "", 0, "Convoy", 0, clock, 0, start);
@@ -108,14 +108,14 @@ TEST_F(EventTextsTest, EventsTouchNeitherClockNorReport) {
   LoadAt(100000, &start);
   GameTime(100183, 9);
   const std::string report = ReadBytes(dir_.File("Tarveld.txt"));
-  const TIniFile* store = Session().Report.get();
+  const TIniFile* store = Writer().StoreForTesting();
   TimeFactor(8);
   EXPECT_EQ(Session().CurrentDate, start);  // a time factor moves no date
   UnitSink(2, "G");
   TimeFactor(2);
   EXPECT_EQ(Session().GameClock, 100183);
   EXPECT_EQ(Session().ClockAux, 9);
-  EXPECT_EQ(Session().Report.get(), store);
+  EXPECT_EQ(Writer().StoreForTesting(), store);
   EXPECT_EQ(ReadBytes(dir_.File("Tarveld.txt")), report);
 }
 

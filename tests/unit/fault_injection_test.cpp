@@ -448,7 +448,7 @@ void RunReal(const Step& step) {
       DLLFree();
       break;
     case Step::kRestart:
-      Session() = PluginSession{};  // the host loads the module afresh
+      ResetSession();  // the host loads the module afresh
       break;
   }
 }
@@ -635,11 +635,11 @@ class FaultInjectionTest : public ::testing::Test {
   }
   void SetUp() override {
     ProcessFormatSettings() = TFormatSettings{};
-    Session() = PluginSession{};
+    ResetSession();
   }
   void TearDown() override {
     Syscalls() = PosixSyscalls{};
-    Session() = PluginSession{};
+    ResetSession();
   }
 
   // Runs the session in a fresh directory with `trial`'s failure, checking
@@ -657,7 +657,7 @@ class FaultInjectionTest : public ::testing::Test {
     CallerThreadWrites writes;
     const std::string report = dir.File("Tarveld.txt");
     ModelSession model(report, DateTimeText(LocalNow()));
-    Session() = PluginSession{};
+    ResetSession();
 
     const int descriptors = OpenDescriptors();
     injector = Injector{};

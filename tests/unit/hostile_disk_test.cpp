@@ -52,11 +52,11 @@ class HostileDiskTest : public ::testing::Test {
     fs::create_directory(Game());
     fake_.executable_path = (Game() / "host.exe").string();
     ProcessFormatSettings() = TFormatSettings{};
-    Session() = PluginSession{};
+    ResetSession();
     // A hang is a failure too: SIGALRM ends the test program loudly.
     alarm(60);
   }
-  void TearDown() override { Session() = PluginSession{}; }
+  void TearDown() override { ResetSession(); }
 
   fs::path Game() const { return dir_.path() / "game"; }
   std::string ReportPath() const { return (Game() / "Tarveld.txt").string(); }
@@ -124,7 +124,7 @@ TEST_F(HostileDiskTest, ReadOnlyDirectorySimulated) {
   static int error;
   for (const int code : {EACCES, EROFS}) {
     SCOPED_TRACE(code == EACCES ? "EACCES" : "EROFS");
-    Session() = PluginSession{};
+    ResetSession();
     WriteBytes(ReportPath(), kBegun);
     error = code;
     Syscalls().open = [](const char* path, int flags, mode_t mode) {
@@ -240,7 +240,7 @@ TEST_F(HostileDiskTest, ReportIsAFifoOrADevice) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Session() = PluginSession{};
+    ResetSession();
     fs::remove(ReportPath());
     c.make(ReportPath());
     DLLInit(0);  // finds a report, so begins none
@@ -304,7 +304,7 @@ TEST_F(HostileDiskTest, ForeignBytesInTheReport) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Session() = PluginSession{};
+    ResetSession();
     WriteBytes(ReportPath(), c.before);
     DLLInit(0);
     GameTime(100060, 0);
@@ -339,7 +339,7 @@ TEST_F(HostileDiskTest, BinaryGarbageAsTheReport) {
   EXPECT_GT(reread.Sections().size(), 10u);
   EXPECT_THAT(written, ::testing::HasSubstr("\r\n100060=m2\r\n"));
 
-  Session() = PluginSession{};
+  ResetSession();
   GameTime(100060, 0);
   MsgLog("m2");
   EXPECT_EQ(Report(), written);

@@ -94,9 +94,9 @@ class JournalTest : public ::testing::Test {
   void SetUp() override {
     UseDirectory(dir_.path());
     ProcessFormatSettings() = TFormatSettings{};
-    Session() = PluginSession{};
+    ResetSession();
   }
-  void TearDown() override { Session() = PluginSession{}; }
+  void TearDown() override { ResetSession(); }
 
   void UseDirectory(const std::filesystem::path& dir) {
     fake_.executable_path = (dir / "host.exe").string();
@@ -148,7 +148,7 @@ TEST_F(JournalTest, EveryEventGetsItsLineInCallOrder) {
 TEST_F(JournalTest, TheJournalIsOnlyEverAppendedTo) {
   const GameDateRec start{1942, 6, 4, 4, 30, 0, 0};
   PlayEveryEvent(&start);
-  Session() = PluginSession{};  // a later run of the host
+  ResetSession();  // a later run of the host
   PlayEveryEvent(&start);
   EXPECT_EQ(Journal(), std::string(kEveryEventJournal) + kEveryEventJournal);
 }
@@ -189,7 +189,7 @@ TEST_F(JournalTest, DatingALineChangesNoSessionField) {
   UnitSink(3, "G");
   const GameDateRec sunk_at = Session().CurrentDate;
   const std::string sink_text = Session().SinkText;
-  const TIniFile* store = Session().Report.get();
+  const TIniFile* store = Writer().StoreForTesting();
 
   start.Hour = 6;  // the host moves its record; the journal sees it at the next sinking
   GameTime(190000, 0);
@@ -202,7 +202,7 @@ TEST_F(JournalTest, DatingALineChangesNoSessionField) {
   EXPECT_EQ(Session().LogKey, "190000");
   EXPECT_EQ(Session().GameClock, 190000);
   EXPECT_EQ(Session().StartDate, &start);
-  EXPECT_EQ(Session().Report.get(), store);
+  EXPECT_EQ(Writer().StoreForTesting(), store);
   EXPECT_EQ(start, (GameDateRec{1942, 6, 4, 6, 30, 0, 5}));
   UnitSink(4, "G");
   MsgLog("after the sinking");
@@ -245,7 +245,7 @@ TEST_F(JournalTest, UnwritableJournalLeavesTheReportAsItWouldBe) {
 
   TempDir other;
   UseDirectory(other.path());
-  Session() = PluginSession{};
+  ResetSession();
   std::filesystem::create_directory(other.File("Tarveld.log"));
   PlayEveryEvent(&start);
   EXPECT_EQ(ReadBytes(other.File("Tarveld.txt")), report);

@@ -118,12 +118,19 @@ class GatePlatform : public FakePlatform {
   std::vector<std::string> said_;
 };
 
+// The report a store writes after one Put of `value` under "log", "k".
+std::string LogText(const std::string& value) {
+  return "[log]\r\nk=" + value + "\r\n";
+}
+
 class ReportWriterTest : public ::testing::Test {
  protected:
+  void Put(const std::string& value) { Writer().Put(path_, "log", "k", value); }
+
   void SetUp() override {
     fake_.executable_path = dir_.File("host.exe");
     ProcessFormatSettings() = TFormatSettings{};
-    Session() = PluginSession{};
+    ResetSession();
   }
   void TearDown() override {
     fake_.Release();
@@ -131,7 +138,7 @@ class ReportWriterTest : public ::testing::Test {
     Writer().DiscardForTesting();
     Writer().SetTimingsForTesting(ReportWriter::kFirstPauseMs, ReportWriter::kLongestPauseMs,
                                   ReportWriter::kLingerMs);
-    Session() = PluginSession{};
+    ResetSession();
   }
 
   std::string Report() const { return ReadBytes(dir_.File("Tarveld.txt")); }
@@ -160,36 +167,36 @@ class ReportWriterTest : public ::testing::Test {
 // over, in order, and ends with the last.
 TEST_F(ReportWriterTest, ABurstCostsTwoWritesAndKeepsTheOrder) {
   fake_.Hold();
-  Writer().Replace(path_, "1");
+  Put("1");
   ASSERT_TRUE(fake_.AwaitAttempts(1));
   for (int i = 2; i <= 1000; ++i)
-    Writer().Replace(path_, std::to_string(i));
+    Put(std::to_string(i));
   fake_.Release();
   ASSERT_TRUE(Writer().Finish());
-  EXPECT_THAT(fake_.written(), ElementsAre("1", "1000"));
-  EXPECT_EQ(Report(), "1000");
+  EXPECT_THAT(fake_.written(), ElementsAre(LogText("1"), LogText("1000")));
+  EXPECT_EQ(Report(), LogText("1000"));
   EXPECT_THAT(fake_.said(), ::testing::IsEmpty());
 }
 
-// A store opened while texts are with the writer reads the newest of them,
-// never the older file on disk.
-TEST_F(ReportWriterTest, NewestTextIsTheOneNotYetOnDisk) {
-  std::string newest;
-  EXPECT_FALSE(Writer().NewestText(path_, newest));
+// A store opened while changes are on their way starts from them, never
+// from the older file on disk; one opened once everything is on disk reads
+// the file as it is, changed by another program or not.
+TEST_F(ReportWriterTest, OpenStartsFromTheNewestReport) {
   fake_.Hold();
-  Writer().Replace(path_, "being written");
+  Put("being written");
   ASSERT_TRUE(fake_.AwaitAttempts(1));
-  ASSERT_TRUE(Writer().NewestText(path_, newest));
-  EXPECT_EQ(newest, "being written");
-  EXPECT_TRUE(Writer().HoldsTextFor(path_));
-  EXPECT_FALSE(Writer().HoldsTextFor(dir_.File("other.txt")));
-  Writer().Replace(path_, "pending");
-  ASSERT_TRUE(Writer().NewestText(path_, newest));
-  EXPECT_EQ(newest, "pending");
+  Writer().Put(path_, "log", "k2", "pending");
+  Writer().Open(path_);
+  Writer().Put(path_, "log", "k3", "after the open");
   fake_.Release();
   ASSERT_TRUE(Writer().Finish());
-  EXPECT_FALSE(Writer().NewestText(path_, newest));
-  EXPECT_EQ(Report(), "pending");
+  EXPECT_EQ(Report(), "[log]\r\nk=being written\r\nk2=pending\r\nk3=after the open\r\n");
+
+  WriteBytes(path_, "[log]\r\nk=changed by hand\r\n");
+  Writer().Open(path_);
+  Writer().Put(path_, "log", "k4", "next");
+  ASSERT_TRUE(Writer().Finish());
+  EXPECT_EQ(Report(), "[log]\r\nk=changed by hand\r\nk4=next\r\n");
 }
 
 // With the writer held in DLLInit's write, everything after it is pending
@@ -205,7 +212,7 @@ TEST_F(ReportWriterTest, ScenLoadSeesEveryPendingChange) {
     Play(start, [] {});
     DLLFree();
     expected = ReadBytes(other.File("Tarveld.txt"));
-    Session() = PluginSession{};
+    ResetSession();
   }
   fake_.executable_path = dir_.File("host.exe");
   fake_.Hold();
@@ -226,13 +233,13 @@ TEST_F(ReportWriterTest, ScenLoadSeesEveryPendingChange) {
 TEST_F(ReportWriterTest, FailuresAreRetriedAndANewerTextTakesOver) {
   fake_.FailNext(3);
   Writer().SetCaller("MsgLog");
-  Writer().Replace(path_, "a");
+  Put("a");
   ASSERT_TRUE(fake_.AwaitAttempts(2));
   Writer().SetCaller("ScenLoad");
-  Writer().Replace(path_, "b");
+  Put("b");
   ASSERT_TRUE(Writer().Finish());
-  EXPECT_EQ(Report(), "b");
-  EXPECT_THAT(fake_.written(), ElementsAre("b"));
+  EXPECT_EQ(Report(), LogText("b"));
+  EXPECT_THAT(fake_.written(), ElementsAre(LogText("b")));
   const std::vector<std::string> attempted = fake_.attempted();
   ASSERT_EQ(attempted.size(), 4u);
   EXPECT_TRUE(std::is_sorted(attempted.begin(), attempted.end()))
@@ -249,17 +256,15 @@ TEST_F(ReportWriterTest, FailuresAreRetriedAndANewerTextTakesOver) {
 // what is not on disk; the text stays, and a later Finish writes it.
 TEST_F(ReportWriterTest, FinishGivesUpOnAFailingDiskAndKeepsTheText) {
   fake_.FailNext(1000000);
-  Writer().Replace(path_, "kept");
+  Put("kept");
   EXPECT_FALSE(Writer().Finish(300, "DLLFree"));
   EXPECT_THAT(fake_.said(),
               ::testing::Contains("DLLFree: not written: \"" + path_ +
                                   "\" (EFCreateError: Unable to create file \"" + path_ + "\")"));
-  std::string newest;
-  ASSERT_TRUE(Writer().NewestText(path_, newest));
-  EXPECT_EQ(newest, "kept");
+  EXPECT_FALSE(std::filesystem::exists(path_));
   fake_.FailNext(0);
   EXPECT_TRUE(Writer().Finish());
-  EXPECT_EQ(Report(), "kept");
+  EXPECT_EQ(Report(), LogText("kept"));
 }
 
 // Journal lines appended while the writer is busy cost one flush together.
@@ -267,7 +272,7 @@ TEST_F(ReportWriterTest, JournalFlushesAreBatched) {
   const std::string journal = dir_.File("Tarveld.log");
   WriteBytes(journal, "");
   fake_.Hold();
-  Writer().Replace(path_, "r");
+  Put("r");
   ASSERT_TRUE(fake_.AwaitAttempts(1));
   for (int i = 0; i < 100; ++i)
     Writer().RequestFlush(journal);
@@ -296,14 +301,13 @@ TEST_F(ReportWriterTest, MemoryStaysAtAFewCopiesOfTheReport) {
     MsgLog("Lookout reports nothing new on the port bow");
   }
   const std::size_t grown = mallinfo2().uordblks - before;
-  std::string newest;
-  ASSERT_TRUE(Writer().NewestText(path_, newest));
-  // The store's text, its staging copy, the pending and the held text,
-  // its model and indexes: a few times the report, never thousands.
-  EXPECT_LT(grown, 12 * newest.size()) << "report " << newest.size() << " bytes";
   fake_.Release();
   DLLFree();
-  EXPECT_EQ(Report(), newest);
+  // The changes not yet applied, then the store's text, its model and
+  // indexes: a few times the report, never thousands.
+  const std::string report = Report();
+  EXPECT_LT(grown, 12 * report.size()) << "report " << report.size() << " bytes";
+  EXPECT_THAT(report, HasSubstr("103600=Lookout reports nothing new on the port bow\r\n"));
 #endif
 }
 
@@ -313,13 +317,13 @@ TEST_F(ReportWriterTest, MemoryStaysAtAFewCopiesOfTheReport) {
 TEST_F(ReportWriterTest, AFailedTextNeverLandsOverANewerOne) {
   fake_.Hold();
   fake_.FailNext(1);
-  Writer().Replace(path_, "older");
+  Put("older");
   ASSERT_TRUE(fake_.AwaitAttempts(1));
-  Writer().Replace(path_, "newer");
+  Put("newer");
   fake_.Release();
   ASSERT_TRUE(Writer().Finish());
-  EXPECT_THAT(fake_.attempted(), ElementsAre("older", "newer"));
-  EXPECT_EQ(Report(), "newer");
+  EXPECT_THAT(fake_.attempted(), ElementsAre(LogText("older"), LogText("newer")));
+  EXPECT_EQ(Report(), LogText("newer"));
 }
 
 // The writer's timings are stretched so that a missing wake-up would cost
@@ -329,27 +333,27 @@ TEST_F(ReportWriterTest, FinishWakesAWriterPausingAfterAFailure) {
   constexpr std::uint32_t kHour = 3600 * 1000;
   Writer().SetTimingsForTesting(kHour, kHour, ReportWriter::kLingerMs);
   fake_.FailNext(1);
-  Writer().Replace(path_, "kept");
+  Put("kept");
   ASSERT_TRUE(fake_.AwaitSaid(1));
   EXPECT_TRUE(Writer().Finish());
-  EXPECT_EQ(Report(), "kept");
+  EXPECT_EQ(Report(), LogText("kept"));
 }
 
 TEST_F(ReportWriterTest, ReplaceWakesALingeringWriter) {
   constexpr std::uint32_t kHour = 3600 * 1000;
   Writer().SetTimingsForTesting(ReportWriter::kFirstPauseMs, ReportWriter::kLongestPauseMs, kHour);
-  Writer().Replace(path_, "first");
+  Put("first");
   ASSERT_TRUE(fake_.AwaitWritten(1));
-  Writer().Replace(path_, "second");
+  Put("second");
   EXPECT_TRUE(fake_.AwaitWritten(2));
-  EXPECT_THAT(fake_.written(), ElementsAre("first", "second"));
+  EXPECT_THAT(fake_.written(), ElementsAre(LogText("first"), LogText("second")));
 }
 
 // 1, 2, 4, 8, 8, 8 ms: the pause doubles and stops at the longest.
 TEST_F(ReportWriterTest, ThePauseAfterFailuresDoublesUpToTheLongest) {
   Writer().SetTimingsForTesting(1, 8, ReportWriter::kLingerMs);
   fake_.FailNext(6);
-  Writer().Replace(path_, "at last");
+  Put("at last");
   ASSERT_TRUE(fake_.AwaitWritten(1));
   EXPECT_EQ(fake_.attempted().size(), 7u);
   EXPECT_EQ(Writer().LastPauseForTesting(), 8u);
@@ -379,7 +383,7 @@ TEST(ReportWriterBeginTest, DLLInitBeginsTheReportOnceWhileItsTextLands) {
   fake.executable_path = dir.File("host.exe");
   fake.report = dir.File("Tarveld.txt");
   ScopedPlatform installed(fake);
-  Session() = PluginSession{};
+  ResetSession();
   fake.Hold();
   DLLInit(0);
   ASSERT_TRUE(fake.AwaitAttempts(1));
@@ -390,7 +394,7 @@ TEST(ReportWriterBeginTest, DLLInitBeginsTheReportOnceWhileItsTextLands) {
   const std::string report = ReadBytes(dir.File("Tarveld.txt"));
   EXPECT_EQ(report.find("Actual Date"), report.rfind("Actual Date")) << report;
   Writer().DiscardForTesting();
-  Session() = PluginSession{};
+  ResetSession();
 }
 
 // Every report text that reaches the disk holds only messages whose
@@ -437,7 +441,7 @@ TEST(ReportWriterOrderTest, TheJournalIsFlushedBeforeTheReportShowsItsEvents) {
   OrderPlatform fake;
   fake.executable_path = dir.File("host.exe");
   ScopedPlatform installed(fake);
-  Session() = PluginSession{};
+  ResetSession();
   const GameDateRec start{1942, 6, 4, 4, 30, 0, 0};
   DLLInit(0);
   ScenLoad(0, 2, nullptr, 0, "Convoy", 0, 100000, 0, &start);
@@ -469,7 +473,7 @@ TEST(ReportWriterOrderTest, TheJournalIsFlushedBeforeTheReportShowsItsEvents) {
   EXPECT_GT(replaces, 0);
   EXPECT_THAT(fake.calls.back(), HasSubstr("=m4\r\n"));
   Writer().DiscardForTesting();
-  Session() = PluginSession{};
+  ResetSession();
 }
 
 }  // namespace
