@@ -22,10 +22,13 @@ using namespace tarveld::aar;
 
 constexpr char kUsage[] =
     "usage: tarveld-aar [--out FILE] [--open] [DIR]\n"
-    "Reads DIR/Tarveld.txt and DIR/Tarveld.log (DIR: the current folder) and writes\n"
-    "the after-action page, DIR/Tarveld-AAR.html unless --out names another file.\n"
+    "Reads DIR/Tarveld.txt and DIR/Tarveld.log and writes the after-action page,\n"
+    "DIR/Tarveld-AAR.html unless --out names another file. Without DIR it reads\n"
+    "the current folder; on Windows, when that holds neither file, the folder\n"
+    "tarveld-aar.exe is in.\n"
     "  --out FILE  write the page to FILE\n"
-    "  --open      open the page in the default browser\n";
+    "  --open      open the page in the default browser\n"
+    "  --help      print this text (also -h, /? and /h)\n";
 constexpr char kPageFileName[] = "Tarveld-AAR.html";
 
 struct CommandLine {
@@ -35,13 +38,19 @@ struct CommandLine {
   bool open = false;
 };
 
+// A Windows user asks for help with "/?" or "/h", never a folder's name.
+bool IsHelp(std::string_view argument) {
+  return argument == "--help" || argument == "-h" || argument == "/?" || argument == "/h";
+}
+
 // False with a message on stderr for a bad command line; `help` set when
 // the user asked for the usage.
 bool ParseCommandLine(int argc, char** argv, CommandLine& line, bool& help) {
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    const bool option = options && argument.size() > 1 && argument[0] == '-';
+    const bool option =
+        options && ((argument.size() > 1 && argument[0] == '-') || IsHelp(argument));
     if (!option) {
       if (line.directory_given) {
         std::fprintf(stderr, "tarveld-aar: one folder only, not also %s\n", argv[i]);
@@ -51,7 +60,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, bool& help) {
       line.directory_given = true;
     } else if (argument == "--") {
       options = false;
-    } else if (argument == "--help" || argument == "-h") {
+    } else if (IsHelp(argument)) {
       help = true;
       return true;
     } else if (argument == "--open") {
@@ -75,10 +84,14 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, bool& help) {
 
 int Run(const CommandLine& line) {
   std::string directory = line.directory_given ? line.directory : std::string();
+  // The current folder, when it held neither file and another was read.
+  std::string passed_over;
   if (!line.directory_given && !HasInputs(directory)) {
     const std::string fallback = ProgramFolderFallback();
-    if (!fallback.empty())
+    if (!fallback.empty()) {
+      passed_over = AbsolutePath(".");
       directory = fallback;
+    }
   }
 
   if (line.directory_given && !IsDirectory(directory)) {
@@ -93,8 +106,13 @@ int Run(const CommandLine& line) {
     return 1;
   }
   if (!inputs.report && !inputs.journal) {
-    std::fprintf(stderr, "tarveld-aar: nothing to read: neither %s nor %s exists\n",
-                 inputs.report_path.c_str(), inputs.journal_path.c_str());
+    // Named in full: a player who gave no folder must learn which one it was.
+    const std::string folder = AbsolutePath(directory.empty() ? "." : directory);
+    const std::string also =
+        passed_over.empty() ? "" : " (nor in the current folder, " + passed_over + ")";
+    std::fprintf(stderr, "tarveld-aar: nothing to read: neither %s nor %s exists%s\n",
+                 JoinPath(folder, tarveld::kReportFileName).c_str(),
+                 JoinPath(folder, tarveld::kJournalFileName).c_str(), also.c_str());
     return 1;
   }
 

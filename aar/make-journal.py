@@ -3,6 +3,8 @@
 
     aar/make-journal.py LINES DIR      # DIR/Tarveld.log with LINES lines
 
+DIR is created when missing.
+
 One battle a game day long, in the plug-in's line layout (docs/journal.md):
 about nine messages in ten lines, the rest sinkings and time-factor changes,
 the game clock moving on a few seconds a line. Deterministic: the same
@@ -42,6 +44,8 @@ def main():
             out.append(line(date, game_time, "MESSAGE",
                             f"{group} reports contact bearing {random.randrange(360):03d}, "
                             f"{random.randrange(5, 200)} nm, {random.randrange(2, 40)} aircraft"))
+    # A fresh scratch folder is the usual target: make it rather than fail.
+    directory.mkdir(parents=True, exist_ok=True)
     (directory / "Tarveld.log").write_bytes("".join(out).encode("cp1252"))
 
 

@@ -4,13 +4,13 @@
 // Exit status: 0 when every call was made; 2 for a bad command line or a
 // bad script (then nothing is called); 1 when the plug-in cannot be loaded,
 // lacks an entry point the script calls, or a call ends by an exception.
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "host/plugin_library.h"
@@ -32,16 +32,23 @@ constexpr const char* kRelocatedFlag = "--relocated";
 
 constexpr const char* kUsage =
     "usage: tarveld-replay [options] SCRIPT\n"
-    "Replays a session script against the plug-in library.\n"
+    "Replays a session script against the plug-in library. The script holds one\n"
+    "call a line; docs/session-script.md describes its format.\n"
     "\n"
     "  --plugin PATH    the plug-in library (default: the one next to this program)\n"
     "  --dir DIR        run from a copy of this program in DIR, so that the report\n"
     "                   is DIR/Tarveld.txt and the journal DIR/Tarveld.log\n"
-    "                   (DIR is created when missing)\n"
+    "                   (DIR is created when missing); without --dir both go\n"
+    "                   next to this program, where the plug-in puts them\n"
     "  --print-report   print the report's and the journal's bytes at the end\n"
     "  --trace          print each script line before it runs\n"
     "  --check          read and check the script, call nothing\n"
-    "  --help           print this text\n";
+    "  --help           print this text\n"
+    "\n"
+    "Exit status: 0 every call was made; 1 the plug-in could not be loaded, lacks\n"
+    "an entry point the script calls or a call failed, or DIR could not be set up;\n"
+    "2 a bad command line, an unreadable script or a bad script line (then nothing\n"
+    "is called).\n";
 
 struct Options {
   std::string script;
@@ -133,18 +140,40 @@ bool ParseCommandLine(int argc, char** argv, Options& options, std::string& erro
 }
 
 // Reads a file, or anything that reads like one (a pipe), but not a
-// directory, which some systems let a stream open.
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+// directory, which some systems let a stream open. False with `reason` set
+// to the C library's text for why: it has the same words for a missing
+// file, a folder and a refused one on every system the host is built for.
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& reason) {
   std::error_code error;
-  if (std::filesystem::is_directory(path, error))
+  if (std::filesystem::is_directory(path, error)) {
+    reason = std::make_error_code(std::errc::is_a_directory).message();
     return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
+  }
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    reason = std::generic_category().message(errno);
     return false;
-  std::ostringstream content;
-  content << in.rdbuf();
-  bytes = content.str();
-  return !in.bad();
+  }
+  std::string content;
+  char buffer[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    content.append(buffer, got);
+  const bool failed = std::ferror(file) != 0;
+  const int read_error = errno;
+  std::fclose(file);
+  if (failed) {
+    reason = std::generic_category().message(read_error);
+    return false;
+  }
+  bytes = std::move(content);
+  return true;
+}
+
+// `count` and the noun, plural unless it is one: "1 record", "2 records".
+std::string Counted(std::size_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 // True when `directory` is the one this program runs from, so that no copy
@@ -186,7 +215,8 @@ int RunFromDirectory(const Options& options, const std::string& plugin) {
 // `print_bytes` the file's bytes as they are.
 void PrintFile(const char* label, const std::string& path, bool print_bytes) {
   std::string bytes;
-  const bool present = ReadWholeFile(path, bytes);
+  std::string ignored;
+  const bool present = ReadWholeFile(path, bytes, ignored);
   std::cout << label << ": " << path << (present ? "" : " (none)") << "\n";
   if (print_bytes && present) {
     std::cout.flush();
@@ -239,8 +269,9 @@ int Main(int argc, char** argv) {
   }
 
   std::string text;
-  if (!ReadWholeFile(options.script, text)) {
-    std::cerr << kProgram << ": cannot read " << options.script << "\n";
+  std::string reason;
+  if (!ReadWholeFile(options.script, text, reason)) {
+    std::cerr << kProgram << ": cannot read \"" << options.script << "\": " << reason << "\n";
     return kExitUsage;
   }
   // The whole script is checked before anything is copied, loaded or
@@ -252,8 +283,8 @@ int Main(int argc, char** argv) {
   if (!read.ok())
     return kExitUsage;
   if (options.check) {
-    std::cout << options.script << ": " << read.script.steps.size() << " steps, "
-              << read.script.records.size() << " records\n";
+    std::cout << options.script << ": " << Counted(read.script.steps.size(), "step") << ", "
+              << Counted(read.script.records.size(), "record") << "\n";
     return kExitOk;
   }
 

@@ -351,5 +351,42 @@ TEST(AarProgram, FailsClearlyAndWritesNothing) {
     EXPECT_FALSE(fs::exists(dir.path() / folder / "Tarveld-AAR.html")) << folder;
 }
 
+// Help however a player asks for it, and never a folder called "/?".
+TEST(AarProgram, EveryWayOfAskingForHelpPrintsTheUsage) {
+  TempDir dir;
+  for (const char* option : {"--help", "-h", "/?", "/h"}) {
+    const HostRun run = RunProgram(TARVELD_AAR, {option}, dir.path());
+    EXPECT_EQ(run.status, 0) << option;
+    EXPECT_TRUE(run.out.starts_with("usage: tarveld-aar [--out FILE] [--open] [DIR]\n"))
+        << option << ": " << run.out;
+    EXPECT_NE(run.out.find("Without DIR it reads"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "") << option;
+  }
+}
+
+// Without a folder the player must still learn where it looked: the
+// message names the folder in full, not the bare file names.
+TEST(AarProgram, NothingToReadNamesTheFolderItLookedIn) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "empty");
+  const fs::path empty = fs::canonical(dir.path() / "empty");
+  const struct {
+    std::vector<std::string> arguments;
+    fs::path workdir;
+  } kCases[] = {
+      {{}, empty},
+      {{"empty"}, dir.path()},
+      {{"--out", (dir.path() / "page.html").string()}, empty},
+  };
+  for (const auto& c : kCases) {
+    const HostRun run = RunProgram(TARVELD_AAR, c.arguments, c.workdir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "tarveld-aar: nothing to read: neither " + (empty / "Tarveld.txt").string() +
+                           " nor " + (empty / "Tarveld.log").string() + " exists\n");
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "page.html"));
+}
+
 }  // namespace
 }  // namespace tarveld::testing

@@ -2,6 +2,7 @@
 // receives: what reaches the entry points, in which order, and what the
 // host does when the library or a call fails.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -130,11 +131,63 @@ TEST_F(HostProbe, BadScriptCallsNothingAndCreatesNothing) {
   EXPECT_FALSE(fs::exists(OutDir()));
 }
 
-TEST_F(HostProbe, CheckReadsTheScriptAndCallsNothing) {
-  const HostRun run = Replay("record r = 1942-01-01 00:00:00\nDLLInit 0\nDLLFree\n", {"--check"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "s.session: 3 steps, 1 records\n");
-  EXPECT_FALSE(fs::exists(OutDir()));
+TEST_F(HostProbe, CheckCountsStepsAndRecordsAndCallsNothing) {
+  const struct {
+    const char* script;
+    const char* summary;
+  } kCases[] = {
+      {"", "s.session: 0 steps, 0 records\n"},
+      {"record r = 1942-01-01 00:00:00\n", "s.session: 1 step, 1 record\n"},
+      {"record r = 1942-01-01 00:00:00\nDLLInit 0\nDLLFree\n", "s.session: 3 steps, 1 record\n"},
+      {"record r = 1942-01-01 00:00:00\nrecord q = 1943-01-01 00:00:00\nDLLVer\n",
+       "s.session: 3 steps, 2 records\n"},
+  };
+  for (const auto& c : kCases) {
+    const HostRun run = Replay(c.script, {"--check"});
+    EXPECT_EQ(run.status, 0) << c.script;
+    EXPECT_EQ(run.out, c.summary);
+    EXPECT_FALSE(fs::exists(OutDir())) << c.script;
+  }
+}
+
+// The player is told why the script could not be read, in the system's
+// words, not only that it could not.
+TEST_F(HostProbe, UnreadableScriptGivesTheSystemsReason) {
+  WriteBytes(scratch_.path() / "locked.session", "DLLVer\n");
+  fs::permissions(scratch_.path() / "locked.session", fs::perms::none);
+  // Root reads a file whatever its mode; a write-only control file of the
+  // kernel's refuses even root.
+  const std::string refused = ::geteuid() == 0 ? "/proc/sys/vm/drop_caches" : "locked.session";
+  ASSERT_TRUE(fs::exists(scratch_.path() / refused));
+  const struct {
+    std::string script;
+    const char* reason;
+  } kCases[] = {
+      {"missing.session", "No such file or directory"},
+      {".", "Is a directory"},
+      {refused, "Permission denied"},
+  };
+  for (const auto& c : kCases) {
+    const HostRun run = RunProgram(TARVELD_REPLAY, {c.script}, scratch_.path());
+    EXPECT_EQ(run.status, 2) << c.script;
+    EXPECT_EQ(run.err, "tarveld-replay: cannot read \"" + c.script + "\": " + c.reason + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+// What a newcomer needs without the docs at hand: the exit codes, where the
+// files go without --dir, and where the script's format is described.
+TEST_F(HostProbe, HelpNamesExitCodesWhereFilesLandAndTheFormat) {
+  for (const char* option : {"--help", "-h"}) {
+    const HostRun run = RunProgram(TARVELD_REPLAY, {option}, scratch_.path());
+    EXPECT_EQ(run.status, 0) << option;
+    EXPECT_EQ(run.err, "") << option;
+    EXPECT_TRUE(run.out.starts_with("usage: tarveld-replay [options] SCRIPT\n")) << run.out;
+    for (const char* part :
+         {"docs/session-script.md", "without --dir", "next to this program", "Exit status: 0 "}) {
+      EXPECT_NE(run.out.find(part), std::string::npos) << option << " lacks: " << part;
+    }
+  }
 }
 
 TEST_F(HostProbe, CommandLineMistakesAreUsageErrors) {
@@ -147,8 +200,6 @@ TEST_F(HostProbe, CommandLineMistakesAreUsageErrors) {
       {{"s.session", "t.session"}, "tarveld-replay: one script only (got s.session and t.session)"},
       {{"s.session", "--plugin"}, "tarveld-replay: --plugin needs a value"},
       {{"--trace=yes", "s.session"}, "tarveld-replay: --trace takes no value"},
-      {{"missing.session"}, "tarveld-replay: cannot read missing.session"},
-      {{"."}, "tarveld-replay: cannot read ."},
   };
   WriteBytes(scratch_.path() / "s.session", "DLLVer\n");
   for (const auto& c : kCases) {
