@@ -40,8 +40,8 @@ void FlushOrThrow(const std::string& path) {
     return;
   const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
   if (result.status == platform::IoStatus::kWriteFailed)
-    throw EWriteError("Unable to flush file \"" + path + "\"" + cause);
-  throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause);
+    throw EWriteError("Unable to flush file \"" + path + "\"" + cause, result.os_error);
+  throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause, result.os_error);
 }
 
 }  // namespace
