@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "plugin/failure_notices.h"
 #include "report/exceptions.h"
 
 namespace tarveld {
@@ -308,8 +309,10 @@ ReportWriter::Outcome ReportWriter::DoRound() {
     if (round_flush_) {
       try {
         FlushOrThrow(flushing_path_);
+        Notices().Succeeded(WrittenFile::kJournal);
       } catch (const Exception& failure) {
         outcome.flush_ok = false;
+        Notices().Failed(WrittenFile::kJournal, failure);
         name(flushing_caller_, failure);
       }
     }
@@ -317,8 +320,10 @@ ReportWriter::Outcome ReportWriter::DoRound() {
       const Slot& slot = slots_[writer_slot_];
       try {
         DirectOutput().Replace(slot.path, slot.text);
+        Notices().Succeeded(WrittenFile::kReport);
       } catch (const Exception& failure) {
         outcome.report_ok = false;
+        Notices().Failed(WrittenFile::kReport, failure);
         name(slot.caller, failure);
       }
     }
