@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -111,29 +111,19 @@ TEST(FailureNoticesTest, TextsWaitingAreBounded) {
   EXPECT_THAT(notices.TakeDue(), IsEmpty());
 }
 
-// Report writes and journal flushes fail on cue with the code asked for;
-// appends of FAILURE lines can be refused. Called from the writer's thread
-// too, so what is shared is under one mutex.
+// Report writes or journal flushes fail on cue with the code asked for,
+// and appends of FAILURE lines can be refused. The writer's thread calls
+// it too, so the cue is under a mutex.
 class CuePlatform : public FakePlatform {
  public:
   platform::IoResult ReplaceFile(const std::string& path, std::string_view bytes) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (replace_failures_ > 0) {
-        --replace_failures_;
-        return {platform::IoStatus::kCreateFailed, replace_code_};
-      }
-    }
+    if (Fails(WrittenFile::kReport))
+      return {platform::IoStatus::kCreateFailed, code_};
     return FakePlatform::ReplaceFile(path, bytes);
   }
   platform::IoResult FlushFile(const std::string& path) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (flush_failures_ > 0) {
-        --flush_failures_;
-        return {platform::IoStatus::kWriteFailed, flush_code_};
-      }
-    }
+    if (Fails(WrittenFile::kJournal))
+      return {platform::IoStatus::kWriteFailed, code_};
     return FakePlatform::FlushFile(path);
   }
   platform::IoResult AppendLine(const std::string& path, std::string_view line) override {
@@ -143,33 +133,31 @@ class CuePlatform : public FakePlatform {
   }
   void DebugOutput(const std::string& text) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    said_.push_back(text);
+    FakePlatform::DebugOutput(text);
   }
 
-  void FailReplaces(int count, int code) {
+  void Fail(WrittenFile file, int count, int code) {
     std::lock_guard<std::mutex> lock(mutex_);
-    replace_failures_ = count;
-    replace_code_ = code;
-  }
-  void FailFlushes(int count, int code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    flush_failures_ = count;
-    flush_code_ = code;
-  }
-  std::vector<std::string> said() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return said_;
+    file_ = file;
+    failures_ = count;
+    code_ = code;
   }
 
-  bool refuse_failure_lines = false;  // the game's thread only
+  bool refuse_failure_lines = false;  // read on the game's thread only
 
  private:
+  bool Fails(WrittenFile file) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file != file_ || failures_ == 0)
+      return false;
+    --failures_;
+    return true;
+  }
+
   std::mutex mutex_;
-  int replace_failures_ = 0;
-  int replace_code_ = 0;
-  int flush_failures_ = 0;
-  int flush_code_ = 0;
-  std::vector<std::string> said_;
+  WrittenFile file_ = WrittenFile::kReport;
+  int failures_ = 0;
+  int code_ = 0;
 };
 
 class FailureJournalTest : public ::testing::Test {
@@ -209,61 +197,58 @@ class FailureJournalTest : public ::testing::Test {
   CuePlatform fake_;
   ScopedPlatform installed_{fake_};
   GameDateRec start_{1942, 6, 4, 4, 30, 0, 0};
-  const std::string report_ = dir_.File("Tarveld.txt");
-  const std::string journal_ = dir_.File("Tarveld.log");
 };
 
-// A report held by another program for three attempts: one line when it
-// fails, one when it is written again, both told by the next call that
-// appends a line and dated as that call's event, from the session's copy
-// of the start record. The debug output names each attempt as before.
-TEST_F(FailureJournalTest, ALockedReportIsToldOnceAndItsEndOnce) {
-  fake_.FailReplaces(3, EBUSY);
-  MsgLog("held");
-  ASSERT_TRUE(Writer().Finish());
-  GameTime(100060, 0);
-  MsgLog("after");
-  MsgLog("later");
-  const std::string failure = "EFCreateError: Unable to create file \"" + report_ + "\"";
-  EXPECT_THAT(LinesAfterScenario(),
-              ElementsAre("1942-06-04 04:30:00 | 00100000 | MESSAGE    | held",
-                          "1942-06-04 04:31:00 | 00100060 | FAILURE    | report: not written: "
-                          "another program held it (" +
-                              failure + ")",
-                          "1942-06-04 04:31:00 | 00100060 | FAILURE    | report: written again",
-                          "1942-06-04 04:31:00 | 00100060 | MESSAGE    | after",
-                          "1942-06-04 04:31:00 | 00100060 | MESSAGE    | later"));
-  EXPECT_THAT(fake_.said(),
-              ElementsAre("MsgLog: " + failure, "MsgLog: " + failure, "MsgLog: " + failure));
-}
-
-// A failed flush is told as the journal's, with the very text the debug
-// output names it by; the flush asked for again tells its success.
-TEST_F(FailureJournalTest, AFailedJournalFlushIsTold) {
-  fake_.FailFlushes(1, ENOSPC);
-  TimeFactor(2);
-  ASSERT_TRUE(Writer().Finish());
-  UnitSink(3, "Escort 2");
-  UnitSink(4, "Escort 2");
-  const std::string failure =
-      "EWriteError: Unable to flush file \"" + journal_ + "\" (system error 28)";
-  EXPECT_THAT(fake_.said(), ElementsAre("TimeFactor: journal: " + failure));
-  const std::vector<std::string> lines = LinesAfterScenario();
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[1],
-            "1942-06-04 04:30:00 | 00100000 | FAILURE    | journal: not flushed: the "
-            "disk was full (" +
-                failure + ")");
-  EXPECT_EQ(lines[2], "1942-06-04 04:30:00 | 00100000 | FAILURE    | journal: flushed again");
-  EXPECT_THAT(lines[3], ::testing::EndsWith("| SINKING    | 00100000: GroupID=Escort 2, UnitID=03, "
-                                            "Sinking"));
+// A report held by another program, or a journal on a full disk, for three
+// attempts: one line when it fails, with the very text the debug output
+// names each attempt by, and one when it works again, both told by the
+// next call that appends a line and dated as that call's event, from the
+// session's copy of the start record (the host's now says 09:30).
+TEST_F(FailureJournalTest, ARunOfFailuresIsToldOnceAndItsEndOnce) {
+  const std::string report = dir_.File("Tarveld.txt");
+  const std::string journal = dir_.File("Tarveld.log");
+  const struct {
+    WrittenFile file;
+    int code;
+    std::string named;
+    std::string told;
+  } cases[] = {
+      {WrittenFile::kReport, EBUSY,
+       "MsgLog: EFCreateError: Unable to create file \"" + report + "\"",
+       "report: not written: another program held it (EFCreateError: Unable to create file \"" +
+           report + "\")"},
+      {WrittenFile::kJournal, ENOSPC,
+       "MsgLog: journal: EWriteError: Unable to flush file \"" + journal + "\" (system error 28)",
+       "journal: not flushed: the disk was full (EWriteError: Unable to flush file \"" + journal +
+           "\" (system error 28))"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(journal);
+    fake_.debug_lines.clear();
+    fake_.Fail(c.file, 3, c.code);
+    GameTime(100000, 0);
+    MsgLog("failing");
+    ASSERT_TRUE(Writer().Finish());
+    GameTime(100060, 0);
+    MsgLog("after");
+    MsgLog("later");
+    EXPECT_EQ(ReadBytes(journal),
+              "1942-06-04 04:30:00 | 00100000 | MESSAGE    | failing\r\n"
+              "1942-06-04 04:31:00 | 00100060 | FAILURE    | " +
+                  c.told + "\r\n" + "1942-06-04 04:31:00 | 00100060 | FAILURE    | " +
+                  std::string(RecoveryText(c.file)) +
+                  "\r\n"
+                  "1942-06-04 04:31:00 | 00100060 | MESSAGE    | after\r\n"
+                  "1942-06-04 04:31:00 | 00100060 | MESSAGE    | later\r\n");
+    EXPECT_THAT(fake_.debug_lines, ElementsAre(c.named, c.named, c.named));
+  }
 }
 
 // A FAILURE line that cannot be appended is named as the call's journal
 // failures are and dropped: the event keeps its line, and the next call
 // does not try the dropped line again.
 TEST_F(FailureJournalTest, AFailureLineThatCannotBeAppendedIsDropped) {
-  fake_.FailReplaces(1, EACCES);
+  fake_.Fail(WrittenFile::kReport, 1, EACCES);
   MsgLog("refused");
   ASSERT_TRUE(Writer().Finish());
   fake_.refuse_failure_lines = true;
@@ -273,11 +258,10 @@ TEST_F(FailureJournalTest, AFailureLineThatCannotBeAppendedIsDropped) {
   EXPECT_THAT(LinesAfterScenario(),
               ElementsAre(::testing::EndsWith("| refused"), ::testing::EndsWith("| after"),
                           ::testing::EndsWith("| later")));
-  const std::string refused = "MsgLog: journal: EFCreateError: Unable to open file \"" + journal_ +
-                              "\" for appending (system error 13)";
-  EXPECT_THAT(fake_.said(),
-              ElementsAre("MsgLog: EFCreateError: Unable to create file \"" + report_ + "\"",
-                          refused, refused));
+  const std::string refused = "MsgLog: journal: EFCreateError: Unable to open file \"" +
+                              dir_.File("Tarveld.log") + "\" for appending (system error 13)";
+  EXPECT_THAT(fake_.debug_lines,
+              ElementsAre(::testing::StartsWith("MsgLog: EFCreateError: "), refused, refused));
 }
 
 }  // namespace
