@@ -66,9 +66,10 @@ bool Guarded(const char* entry_point, Work&& work) noexcept {
 // before the call's event, dated as that event is. Only the calls that
 // append a line take them: they land in the battle being played when they
 // were found, GameTime (the call the host makes most) stays in memory, and
-// a call costs at most the appends it makes anyway, never a wait for the
-// disk. Each line is guarded by itself: one that cannot be appended is
-// named as the event's would be and dropped, and costs the event nothing.
+// a call costs one append per line due (rarely more than one, never a
+// flush: the event's line asks for that). Each line is guarded by itself:
+// one that cannot be appended is named as the event's would be and
+// dropped, and costs the event nothing.
 void JournalDueFailures(const char* entry_point) noexcept {
   const std::vector<std::string> due = tarveld::Notices().TakeDue();
   for (const std::string& text : due)
