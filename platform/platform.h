@@ -141,6 +141,22 @@ class Platform {
   virtual void DebugOutput(const std::string& text) = 0;
 };
 
+// What a failed file operation's system code (IoResult::os_error) means
+// to someone who can do something about it. Each system maps its own
+// codes (posix.cpp, windows.cpp); 0, or a code of none of these kinds, is
+// kOther.
+enum class FailureCause {
+  kHeld,      // another program held the file
+  kDenied,    // access was denied, or the medium is read-only
+  kDiskFull,  // no space left
+  kOther,
+};
+FailureCause CauseOf(int os_error);
+
+// The cause as a player reads it: "another program held it", "access was
+// denied", "the disk was full", otherwise "system error N" (N in decimal).
+std::string FailureReason(int os_error);
+
 // The operating system's own implementation (posix.cpp or windows.cpp).
 Platform& Native();
 

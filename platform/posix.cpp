@@ -9,6 +9,7 @@
 //   4. Time-format translation (posix_locale.h).
 //   5. Locales: identifiers for locale names, per-thread locale, items.
 //   6. Native().
+//   7. Failure causes.
 //
 // Locale identifiers stand for the locale names found in the environment;
 // reading an item never touches the process's global or thread locale, so
@@ -758,6 +759,27 @@ int PosixPlatform::LocaleInfo(LocaleId locale, int item, char* buffer, int size)
 Platform& Native() {
   static PosixPlatform platform;
   return platform;
+}
+
+// ---------------------------------------------------------------------------
+// 7. Failure causes.
+
+// ETXTBSY: a running program's image; EBUSY: a file or mount in use.
+FailureCause CauseOf(int os_error) {
+  switch (os_error) {
+    case EBUSY:
+    case ETXTBSY:
+      return FailureCause::kHeld;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return FailureCause::kDenied;
+    case ENOSPC:
+    case EDQUOT:
+      return FailureCause::kDiskFull;
+    default:
+      return FailureCause::kOther;
+  }
 }
 
 }  // namespace tarveld::platform

@@ -5,6 +5,7 @@
 //      replacement, line append, flush.
 //   2. Clock, locales and debug output.
 //   3. Native().
+//   4. Failure causes.
 //
 // Paths are passed to the system exactly as the caller composed them, in the
 // process's ANSI code page; nothing here converts text.
@@ -360,6 +361,27 @@ void WindowsPlatform::DebugOutput(const std::string& text) {
 Platform& Native() {
   static WindowsPlatform platform;
   return platform;
+}
+
+// ---------------------------------------------------------------------------
+// 4. Failure causes.
+
+// A sharing or lock violation is another process's open handle or locked
+// range; a write-protected medium counts as refused access.
+FailureCause CauseOf(int os_error) {
+  switch (static_cast<DWORD>(os_error)) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return FailureCause::kHeld;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return FailureCause::kDenied;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return FailureCause::kDiskFull;
+    default:
+      return FailureCause::kOther;
+  }
 }
 
 }  // namespace tarveld::platform

@@ -16,15 +16,18 @@
 // The disk work itself is the report writer's (report_writer.h): an entry
 // point changes memory, appends its journal line and returns. Failures of
 // the writes it handed over are named later, by the writer, after the
-// entry point whose work it was.
+// entry point whose work it was, and told in the journal by the next call
+// that appends a line (failure_notices.h).
 #include <cstdint>
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "plugin/event_texts.h"
 #include "plugin/exports.h"
+#include "plugin/failure_notices.h"
 #include "plugin/journal.h"
 #include "plugin/report_writer.h"
 #include "plugin/session.h"
@@ -57,6 +60,20 @@ bool Guarded(const char* entry_point, Work&& work) noexcept {
     Report(entry_point, "unknown failure");
   }
   return false;
+}
+
+// The writer's failures due for the journal, each on a line of its own
+// before the call's event, dated as that event is. Only the calls that
+// append a line take them: they land in the battle being played when they
+// were found, GameTime (the call the host makes most) stays in memory, and
+// a call costs one append per line due (rarely more than one, never a
+// flush: the event's line asks for that). Each line is guarded by itself:
+// one that cannot be appended is named as the event's would be and
+// dropped, and costs the event nothing.
+void JournalDueFailures(const char* entry_point) noexcept {
+  const std::vector<std::string> due = tarveld::Notices().TakeDue();
+  for (const std::string& text : due)
+    Guarded(entry_point, [&] { tarveld::JournalFailure(tarveld::Session(), text); });
 }
 
 // The low 16 or 8 bits of an argument slot: all the host's narrow arguments
@@ -112,6 +129,7 @@ void TARVELD_CDECL ScenLoad(std::uint32_t /*unused1*/, std::uint32_t scenario_nu
                             const char* series_name, std::uint32_t /*unused6*/,
                             std::int32_t game_time, std::int32_t second_value,
                             const tarveld::GameDateRec* start_date) {
+  JournalDueFailures("ScenLoad: journal");
   Guarded("ScenLoad: journal", [&] {
     tarveld::JournalScenario(
         start_date, game_time,
@@ -126,6 +144,7 @@ void TARVELD_CDECL ScenLoad(std::uint32_t /*unused1*/, std::uint32_t scenario_nu
 // The line is dated from the session as the previous calls left it; the
 // report's write changes nothing of it but the log key.
 void TARVELD_CDECL MsgLog(const char* message) {
+  JournalDueFailures("MsgLog: journal");
   Guarded("MsgLog: journal", [&] { tarveld::JournalMessage(tarveld::Session(), message); });
   Guarded("MsgLog", [&] { tarveld::LogMessage(tarveld::Session(), message); });
 }
@@ -133,12 +152,14 @@ void TARVELD_CDECL MsgLog(const char* message) {
 // The journal records the texts these events composed, so only an event
 // whose text was composed gets a line: never a stale one of an earlier event.
 void TARVELD_CDECL TimeFactor(std::int32_t time_factor) {
+  JournalDueFailures("TimeFactor: journal");
   if (Guarded("TimeFactor", [&] { tarveld::ChangeTimeFactor(tarveld::Session(), time_factor); })) {
     Guarded("TimeFactor: journal", [] { tarveld::JournalTimeFactor(tarveld::Session()); });
   }
 }
 
 void TARVELD_CDECL UnitSink(std::uint32_t unit, const char* group) {
+  JournalDueFailures("UnitSink: journal");
   if (Guarded("UnitSink", [&] { tarveld::SinkUnit(tarveld::Session(), Low8(unit), group); })) {
     Guarded("UnitSink: journal", [] { tarveld::JournalSinking(tarveld::Session()); });
   }

@@ -50,6 +50,8 @@ std::string_view JournalWord(JournalEvent event) {
       return "TIMEFACTOR";
     case JournalEvent::kSinking:
       return "SINKING";
+    case JournalEvent::kFailure:
+      return "FAILURE";
   }
   return "EVENT";
 }
@@ -94,19 +96,24 @@ std::string SystemErrorCause(const platform::IoResult& result) {
   return " (system error " + std::to_string(result.os_error) + ")";
 }
 
+// Appends `line` to the journal at `path`, or throws what failed.
+void AppendOrThrow(const std::string& path, std::string_view line) {
+  const platform::IoResult result = platform::Current().AppendLine(path, line);
+  if (result.ok())
+    return;
+  const std::string cause = SystemErrorCause(result);
+  if (result.status == platform::IoStatus::kWriteFailed)
+    throw EWriteError("Unable to append to file \"" + path + "\"" + cause, result.os_error);
+  throw EFCreateError("Unable to open file \"" + path + "\" for appending" + cause,
+                      result.os_error);
+}
+
 }  // namespace
 
 void AppendToJournal(std::string_view line) {
   const std::string path = JournalPath();
-  const platform::IoResult result = platform::Current().AppendLine(path, line);
-  if (result.ok()) {
-    Writer().RequestFlush(path);
-    return;
-  }
-  const std::string cause = SystemErrorCause(result);
-  if (result.status == platform::IoStatus::kWriteFailed)
-    throw EWriteError("Unable to append to file \"" + path + "\"" + cause);
-  throw EFCreateError("Unable to open file \"" + path + "\" for appending" + cause);
+  AppendOrThrow(path, line);
+  Writer().RequestFlush(path);
 }
 
 void JournalScenario(const GameDateRec* start_date, std::int32_t game_time,
@@ -132,6 +139,11 @@ void JournalMessage(const PluginSession& session, const char* message) {
 void JournalTimeFactor(const PluginSession& session) {
   AppendToJournal(JournalLine(JournalDate(StartCopy(session), session.GameClock), session.GameClock,
                               JournalEvent::kTimeFactor, session.TimeFactorText));
+}
+
+void JournalFailure(const PluginSession& session, std::string_view text) {
+  AppendOrThrow(JournalPath(), JournalLine(JournalDate(StartCopy(session), session.GameClock),
+                                           session.GameClock, JournalEvent::kFailure, text));
 }
 
 // The date of a sinking is the one the sinking itself computed; it is empty

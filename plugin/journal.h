@@ -25,9 +25,11 @@ namespace tarveld {
 
 inline constexpr char kJournalFileName[] = "Tarveld.log";
 
-enum class JournalEvent { kScenario, kMessage, kTimeFactor, kSinking };
+// kFailure: a write of the report or a flush of the journal that failed,
+// or worked again after failing (failure_notices.h).
+enum class JournalEvent { kScenario, kMessage, kTimeFactor, kSinking, kFailure };
 
-// "SCENARIO", "MESSAGE", "TIMEFACTOR", "SINKING".
+// "SCENARIO", "MESSAGE", "TIMEFACTOR", "SINKING", "FAILURE".
 std::string_view JournalWord(JournalEvent event);
 
 // The date field for a line: the start record carried forward to
@@ -66,5 +68,11 @@ void JournalScenario(const GameDateRec* start_date, std::int32_t game_time,
 void JournalMessage(const PluginSession& session, const char* message);
 void JournalTimeFactor(const PluginSession& session);
 void JournalSinking(const PluginSession& session);
+
+// A FAILURE line of `text` (from failure_notices.h), dated as a message is.
+// It asks for no flush of its own: the event line the call appends next
+// asks for one that covers both, so telling a failure costs the game's
+// thread one append and no wait for the disk. Throws as AppendToJournal.
+void JournalFailure(const PluginSession& session, std::string_view text);
 
 }  // namespace tarveld

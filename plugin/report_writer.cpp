@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "plugin/failure_notices.h"
 #include "report/exceptions.h"
 
 namespace tarveld {
@@ -55,8 +56,8 @@ void FlushOrThrow(const std::string& path) {
     return;
   const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
   if (result.status == platform::IoStatus::kWriteFailed)
-    throw EWriteError("Unable to flush file \"" + path + "\"" + cause);
-  throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause);
+    throw EWriteError("Unable to flush file \"" + path + "\"" + cause, result.os_error);
+  throw EFOpenError("Unable to open file \"" + path + "\" for flushing" + cause, result.os_error);
 }
 
 // Where the writer's store puts its rewrites: nowhere. The store's text is
@@ -444,23 +445,36 @@ void ReportWriter::TakeWork() {
 // not.
 ReportWriter::Outcome ReportWriter::DoRound() {
   Outcome outcome;
-  const auto name = [&outcome](const std::string& caller) {
-    outcome.failure = FailureText(std::current_exception());
+  // Names the failure in hand after `caller`, and tells the journal's
+  // notices of it when it is one of the plug-in's own.
+  const auto name = [&outcome](const std::string& caller, WrittenFile file) {
+    const std::exception_ptr thrown = std::current_exception();
+    outcome.failure = FailureText(thrown);
+    try {
+      std::rethrow_exception(thrown);
+    } catch (const Exception& failure) {
+      Notices().Failed(file, failure);
+    } catch (...) {
+    }
     Say(caller + ": " + outcome.failure);
   };
   if (round_flush_) {
     try {
       FlushOrThrow(flushing_path_);
+      Notices().Succeeded(WrittenFile::kJournal);
     } catch (...) {
       outcome.flush_ok = false;
-      name(flushing_caller_);
+      name(flushing_caller_, WrittenFile::kJournal);
     }
   }
-  try {
-    WriteStore();
-  } catch (...) {
-    outcome.report_ok = false;
-    name(last_caller_);
+  if (dirty_.load()) {
+    try {
+      WriteStore();
+      Notices().Succeeded(WrittenFile::kReport);
+    } catch (...) {
+      outcome.report_ok = false;
+      name(last_caller_, WrittenFile::kReport);
+    }
   }
   return outcome;
 }

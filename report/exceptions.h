@@ -9,6 +9,9 @@
 //   └── EConvertError       a pattern and its values do not match
 //
 // Only the entry points catch them; ClassName() lets them say which it was.
+// A failure of the system's file calls also keeps the system's code
+// (OsError), so that whoever names it can say why without parsing the
+// message; the message itself never changes because of it.
 #pragma once
 
 #include <exception>
@@ -19,13 +22,19 @@ namespace tarveld {
 class Exception : public std::exception {
  public:
   explicit Exception(std::string message) : message_(std::move(message)) {}
+  Exception(std::string message, int os_error)
+      : message_(std::move(message)), os_error_(os_error) {}
 
   const std::string& Message() const noexcept { return message_; }
+  // The system's code (errno, GetLastError) of the file call that failed;
+  // 0 when the failure was none, or the system gave none.
+  int OsError() const noexcept { return os_error_; }
   const char* what() const noexcept override { return message_.c_str(); }
   virtual const char* ClassName() const noexcept { return "Exception"; }
 
  private:
   std::string message_;
+  int os_error_ = 0;
 };
 
 #define TARVELD_EXCEPTION_CLASS(Name, Base)                           \

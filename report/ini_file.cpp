@@ -31,8 +31,8 @@ class PlatformOutput final : public ReportOutput {
     if (result.ok())
       return;
     if (result.status == platform::IoStatus::kWriteFailed)
-      throw EWriteError("Stream write error");
-    throw EFCreateError("Unable to create file \"" + path + "\"");
+      throw EWriteError("Stream write error", result.os_error);
+    throw EFCreateError("Unable to create file \"" + path + "\"", result.os_error);
   }
 };
 

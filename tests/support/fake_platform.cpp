@@ -1,5 +1,6 @@
 #include "support/fake_platform.h"
 
+#include "plugin/failure_notices.h"
 #include "plugin/report_writer.h"
 
 #include <cstring>
@@ -23,6 +24,9 @@ int FakePlatform::LocaleInfo(platform::LocaleId, int item, char* buffer, int siz
 
 ScopedPlatform::~ScopedPlatform() {
   Writer().Finish();
+  // What a test's failing disk left to tell must not reach the next test's
+  // journal.
+  Notices().ResetForTesting();
   platform::Install(nullptr);
 }
 

@@ -411,9 +411,31 @@ int ReportLocked() {
   CHECK(!ReadWhole(ReportPath(), ignored));
   holder.Release();
   plugin.Call("DLLFree");
+  const std::vector<std::string> named = debug.Take();
+  // The journal tells the lock once (it lasted less than a minute) and,
+  // at the next line after the report was written again, its end. The
+  // reason is left open: a rename over a file another process holds is
+  // refused as a sharing violation or as denied access, by system.
+  plugin.GameTime(100000 + messages + 1);
+  plugin.MsgLog("lock gone");
+  CHECK(debug.TookNothing());
+  const std::string journal = ReadWhole(OwnDirectory() + "Tarveld.log");
+  const std::string told = " | FAILURE    | report: not written: ";
+  const std::string failure =
+      " (EFCreateError: Unable to create file \"" + ReportPath() + "\")\r\n";
+  const std::size_t at = journal.find(told);
+  if (!CHECK(at != std::string::npos && journal.find(told, at + 1) == std::string::npos &&
+             journal.compare(journal.find('\r', at) - failure.size() + 2, failure.size(),
+                             failure) == 0)) {
+    std::printf("  the journal's FAILURE lines:\n");
+    for (std::size_t line = journal.find("| FAILURE"); line != std::string::npos;
+         line = journal.find("| FAILURE", line + 1)) {
+      std::printf("    %s\n", journal.substr(line, journal.find('\r', line) - line).c_str());
+    }
+  }
+  CHECK(journal.find(" | FAILURE    | report: written again\r\n", at) != std::string::npos);
   // Every line names the refused write, one per attempt of the writer
   // (about eight in 10 s: pauses of 50 ms doubling to 5 s), none per call.
-  const std::vector<std::string> named = debug.Take();
   std::printf("locked 10 s: %d messages, the longest call %.1f ms, %u failures named\n", messages,
               longest_ms, static_cast<unsigned>(named.size()));
   // A call that waited for the lock would have taken it all.

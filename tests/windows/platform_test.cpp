@@ -330,6 +330,27 @@ void DebugOutputReachesDebugger() {
 
 }  // namespace
 
+// The Windows codes a player can act on, and the rest by number.
+void FailureReasonsOfWindowsCodes() {
+  const struct {
+    DWORD code;
+    const char* reason;
+  } cases[] = {
+      {ERROR_SHARING_VIOLATION, "another program held it"},
+      {ERROR_LOCK_VIOLATION, "another program held it"},
+      {ERROR_ACCESS_DENIED, "access was denied"},
+      {ERROR_WRITE_PROTECT, "access was denied"},
+      {ERROR_DISK_FULL, "the disk was full"},
+      {ERROR_HANDLE_DISK_FULL, "the disk was full"},
+      {ERROR_FILE_NOT_FOUND, "system error 2"},
+      {ERROR_NOT_ENOUGH_MEMORY, "system error 8"},
+      {ERROR_SUCCESS, "system error 0"},
+  };
+  for (const auto& c : cases) {
+    CHECK_EQ(tarveld::platform::FailureReason(static_cast<int>(c.code)), std::string(c.reason));
+  }
+}
+
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--print-path") == 0) {
     const std::string path = Native().ExecutablePath();
@@ -347,5 +368,6 @@ int main(int argc, char** argv) {
   LocalClockFollowsGetLocalTime();
   LocaleCalls();
   DebugOutputReachesDebugger();
+  FailureReasonsOfWindowsCodes();
   return Finish("platform_test");
 }
