@@ -122,6 +122,8 @@ void ReportWriter::FinishAfterThreadsEnded() {
   if (torn) {
     dirty_.store(false);
     applied_.store(on_disk_.load());
+    dropped_call_ = 0;
+    changing_.store(false);
   }
   reader_ = changes_.ReaderAt(applied_.load());
   ApplyUpTo(changes_.Published());
@@ -264,6 +266,16 @@ void ReportWriter::DiscardForTesting() {
   flushes_done_.store(flushes_asked_.load());
   last_failure_.clear();
   stay_on_caller_ = false;
+}
+
+void ReportWriter::FinishAsAtProcessExitForTesting(bool torn) {
+  // The store a torn exit lets go of is freed here, where the process goes on.
+  std::unique_ptr<TIniFile> let_go;
+  if (torn) {
+    changing_.store(true);
+    let_go.reset(store_.get());
+  }
+  FinishAfterThreadsEnded();
 }
 
 void ReportWriter::SetTimingsForTesting(std::uint32_t first_pause, std::uint32_t longest_pause,

@@ -104,6 +104,9 @@ class ReportWriter final {
   // without a word, and lets a thread take the work again: for a test that
   // must start afresh after leaving a disk that fails every write.
   void DiscardForTesting();
+  // What the unload at a Windows process exit does, with the writer's
+  // thread already ended: `torn` as if it was ended inside a change.
+  void FinishAsAtProcessExitForTesting(bool torn);
   // The pauses after failures and the idle thread's linger, in ms.
   void SetTimingsForTesting(std::uint32_t first_pause, std::uint32_t longest_pause,
                             std::uint32_t linger);

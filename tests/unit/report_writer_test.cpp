@@ -267,6 +267,45 @@ TEST_F(ReportWriterTest, FinishGivesUpOnAFailingDiskAndKeepsTheText) {
   EXPECT_EQ(Report(), LogText("kept"));
 }
 
+// A Windows process exit ends the writer's thread wherever it was. With
+// changes still off the disk (the disk refused them), the unload writes
+// what the game made, whether the store is whole or was cut short inside
+// a change: then it is rebuilt from the file, which holds what the writer
+// counted as on disk, and the changes after that.
+TEST_F(ReportWriterTest, AnExitWritesWhatTheGameMadeWhetherTheStoreIsWholeOrTorn) {
+  const GameDateRec start{1942, 6, 4, 4, 30, 0, 0};
+  const auto play_rest = [&] {
+    GameTime(100060, 0);
+    MsgLog("not yet on disk");
+    ScenLoad(0, 0xFFFF, "Patrol", 0, nullptr, 0, 100120, 0, &start);
+    MsgLog("nor this");
+  };
+  std::string expected;
+  {
+    TempDir other;
+    fake_.executable_path = other.File("host.exe");
+    CallerThreadWrites one_by_one;
+    Play(start, [] {});
+    play_rest();
+    expected = ReadBytes(other.File("Tarveld.txt"));
+    ResetSession();
+  }
+  for (const bool torn : {false, true}) {
+    SCOPED_TRACE(torn ? "torn" : "whole");
+    TempDir dir;
+    fake_.executable_path = dir.File("host.exe");
+    Play(start, [] {});
+    ASSERT_TRUE(Writer().Finish());
+    fake_.FailNext(1000000);
+    play_rest();
+    EXPECT_FALSE(Writer().Finish(100, "DLLFree"));
+    fake_.FailNext(0);
+    Writer().FinishAsAtProcessExitForTesting(torn);
+    EXPECT_EQ(ReadBytes(dir.File("Tarveld.txt")), expected);
+    ResetSession();
+  }
+}
+
 // Journal lines appended while the writer is busy cost one flush together.
 TEST_F(ReportWriterTest, JournalFlushesAreBatched) {
   const std::string journal = dir_.File("Tarveld.log");
