@@ -117,9 +117,8 @@ void ReportWriter::FinishAfterThreadsEnded() {
   // A thread ended inside a change may have left the store torn, and
   // freeing it could fault: the process is ending, so it is let go.
   const bool torn = changing_.load();
-  if (torn || phase != kNoThread)
-    (void)store_.release();
   if (torn) {
+    (void)store_.release();
     dirty_.store(false);
     applied_.store(on_disk_.load());
     dropped_call_ = 0;
@@ -275,7 +274,10 @@ void ReportWriter::FinishAsAtProcessExitForTesting(bool torn) {
     changing_.store(true);
     let_go.reset(store_.get());
   }
+  // As if the system had just ended a thread that was at work.
+  phase_.store(kWorking);
   FinishAfterThreadsEnded();
+  phase_.store(kNoThread);
 }
 
 void ReportWriter::SetTimingsForTesting(std::uint32_t first_pause, std::uint32_t longest_pause,
