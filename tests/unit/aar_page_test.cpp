@@ -137,31 +137,39 @@ TEST(AarPage, EmptyAndUndatedBattlesMakeASoundPage) {
   EXPECT_EQ(Occurrences(page, "<svg"), 1u);
   EXPECT_NE(page.find(">game time</text>"), std::string::npos);
   EXPECT_NE(page.find("(no group)"), std::string::npos);
-  EXPECT_EQ(Occurrences(page, "<tr class=\"msg\">"), 1u);
+  EXPECT_EQ(Occurrences(page, "<td>Message<td>"), 1u);
   EXPECT_EQ(page.find("nan"), std::string::npos);
 }
 
-// Five thousand messages and sixty sinkings within two minutes: every
-// message is in the log, but the ticks are one per slot and the labels
-// never more than fit.
-TEST(AarPage, TheTimelineThinsOutWhenCrowded) {
+// Five thousand messages and sixty sinkings within two minutes, eighteen
+// of them in one second: every message is in the log, the ticks are one
+// per slot, and losses too close to tell apart share a marker that counts
+// them, so no loss is without a marker or a link.
+TEST(AarPage, TheTimelineMergesCrowdedLossesAndCountsThem) {
   Battle battle;
   battle.scenario = "Crowded";
   battle.start = {"1942-06-04 04:30:00", 100000};
   const std::int64_t start = *DateSeconds(battle.start.date);
   for (int i = 0; i < 5000; ++i)
-    battle.messages.push_back({{DateText(start + i % 120), 100000 + i % 120}, "m"});
-  for (int i = 0; i < 60; ++i)
+    battle.messages.push_back({{DateText(start + i % 3600), 100000 + i % 3600}, "m"});
+  for (int i = 0; i < 18; ++i)
     battle.sinkings.push_back({{"1942-06-04 04:31:00", 100060}, "Escort Group Nine", "12"});
+  for (int i = 0; i < 42; ++i)
+    battle.sinkings.push_back({{DateText(start + 600 + i * 70), 100600 + i * 70}, "TF-16", "03"});
   battle.first = battle.start;
-  battle.last = {"1942-06-04 04:31:59", 100119};
+  battle.last = {"1942-06-04 05:29:59", 103599};
+  ArrangeLog(battle);
 
   std::string svg;
-  const std::size_t unlabelled = AppendTimeline(svg, battle, 1);
-  EXPECT_EQ(Occurrences(svg, "class=\"sink\""), 60u);
+  const std::size_t unlabelled = AppendTimeline(svg, battle, 1, true);
+  // Markers 1.2 % of the width apart at 70 s of the hour: all 42 apart;
+  // the eighteen in one second share one, which says so.
+  EXPECT_EQ(Occurrences(svg, "class=\"sink\""), 43u);
+  EXPECT_NE(svg.find(">18 lost</text>"), std::string::npos);
+  EXPECT_NE(svg.find("18 units lost from 1942-06-04 04:31:00"), std::string::npos);
+  EXPECT_EQ(Occurrences(svg, "<a href=\"#b1-e"), 43u);
   const std::size_t labels = Occurrences(svg, "class=\"sink-label");
-  EXPECT_EQ(labels + unlabelled, 60u);
-  EXPECT_LE(labels, 4u);
+  EXPECT_EQ(labels + unlabelled, 43u);
   const std::size_t path = svg.find("class=\"ticks\" d=\"");
   ASSERT_NE(path, std::string::npos);
   const std::size_t ticks = Occurrences(svg.substr(path, svg.find("\"/>", path) - path), "M");
@@ -171,8 +179,14 @@ TEST(AarPage, TheTimelineThinsOutWhenCrowded) {
   AfterAction after;
   after.battles.push_back(battle);
   const std::string page = RenderPage(after);
-  EXPECT_EQ(Occurrences(page, "<tr class=\"msg\">"), 5000u);
-  EXPECT_NE(page.find(CountText(unlabelled) + " losses have no label"), std::string::npos);
+  EXPECT_EQ(Occurrences(page, "<td>Message<td>"), 5000u);
+  // Every loss, in the losses table too, links to its row of the log.
+  EXPECT_EQ(Occurrences(page, "<td>Loss<td>"), 60u);
+  for (std::size_t i = 0; i < battle.sinkings.size(); ++i) {
+    const std::string id = "b1-e" + std::to_string(battle.sinking_rows[i]);
+    ASSERT_EQ(Occurrences(page, "<tr id=\"" + id + "\" class=\"k-loss\">"), 1u) << id;
+    EXPECT_GE(Occurrences(page, "href=\"#" + id + "\""), 1u) << id;
+  }
 }
 
 // No two labels of one lane come closer than the gap, and a label left out
