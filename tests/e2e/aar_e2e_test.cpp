@@ -6,6 +6,7 @@
 // Chromium runs as the tests do (root, in a container), so without its
 // sandbox, and with its background networking off: this network refuses
 // every connection it would make.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -355,6 +356,51 @@ TEST(AarProgram, FailsClearlyAndWritesNothing) {
   }
   for (const char* folder : {"empty", "journal-is-a-folder", "fine"})
     EXPECT_FALSE(fs::exists(dir.path() / folder / "Tarveld-AAR.html")) << folder;
+}
+
+// An --out that names an input, however spelled, or that is no regular
+// file, is refused and nothing changes: the battle's record stays whole.
+// An input that is a FIFO is named as not a regular file.
+TEST(AarProgram, NeverWritesThePageOverItsInputs) {
+  TempDir dir;
+  const std::string journal = "1942-06-04 04:30:00 | 00100000 | MESSAGE    | kept\r\n";
+  const std::string report = "[log]\r\n100060=m\r\n";
+  fs::create_directories(dir.path() / "game");
+  WriteBytes(dir.File("game/Tarveld.log"), journal);
+  WriteBytes(dir.File("game/Tarveld.txt"), report);
+  fs::create_symlink(dir.path() / "game" / "Tarveld.log", dir.path() / "link.html");
+  fs::create_hard_link(dir.path() / "game" / "Tarveld.txt", dir.path() / "hard.html");
+  fs::create_directories(dir.path() / "folder.html");
+  ASSERT_EQ(::mkfifo(dir.File("fifo.html").c_str(), 0600), 0);
+  fs::create_directories(dir.path() / "fifo-game");
+  ASSERT_EQ(::mkfifo(dir.File("fifo-game/Tarveld.log").c_str(), 0600), 0);
+
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string message;
+  };
+  const std::string game = dir.File("game");
+  const std::vector<Case> cases = {
+      {{"--out", dir.File("game/Tarveld.log"), game}, "which the page is made from"},
+      {{"--out", dir.File("game/../game/Tarveld.txt"), game}, "which the page is made from"},
+      {{"--out", dir.File("link.html"), game}, "which the page is made from"},
+      {{"--out", dir.File("hard.html"), game}, "which the page is made from"},
+      {{"--out", "/dev/null", game}, "/dev/null: it is not a regular file"},
+      {{"--out", dir.File("fifo.html"), game}, "it is not a regular file"},
+      {{"--out", dir.File("folder.html"), game}, "it is a folder"},
+      {{dir.File("fifo-game")}, "Tarveld.log: it is not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.front() + " " + c.arguments[1]);
+    const HostRun run = RunProgram(TARVELD_AAR, c.arguments, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(ReadBytes(dir.File("game/Tarveld.log")), journal);
+  EXPECT_EQ(ReadBytes(dir.File("game/Tarveld.txt")), report);
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "link.html"));
+  EXPECT_FALSE(fs::exists(dir.path() / "game" / "Tarveld-AAR.html"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // readable at thousands of events.
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -139,6 +140,61 @@ TEST(AarPage, EmptyAndUndatedBattlesMakeASoundPage) {
   EXPECT_NE(page.find("(no group)"), std::string::npos);
   EXPECT_EQ(Occurrences(page, "<td>Message<td>"), 1u);
   EXPECT_EQ(page.find("nan"), std::string::npos);
+}
+
+// A run of report failures that ends, and a journal failure that does not:
+// each a notice at the battle's top with the game's HH:MM, and rows of
+// their own kind in the log.
+TEST(AarPage, FailuresAreNoticesAndRowsOfTheirOwn) {
+  const std::string failed =
+      "report: not written: another program held it (EFCreateError: Unable to create file)";
+  const std::string page = PageOfJournal({
+      "1942-06-04 10:30:00 | 00100000 | SCENARIO   | Start=1942-06-04 10:30:00, Scenario=A",
+      "1942-06-04 10:42:00 | 00100720 | FAILURE    | " + failed,
+      "1942-06-04 10:43:00 | 00100780 | FAILURE    | " + failed,
+      "1942-06-04 10:44:00 | 00100840 | FAILURE    | journal: not flushed: the disk was full "
+      "(EWriteError: no room)",
+      "1942-06-04 10:45:30 | 00100930 | FAILURE    | journal: not flushed: the disk was full "
+      "(EWriteError: no room)",
+      "1942-06-04 10:47:00 | 00101020 | FAILURE    | report: written again",
+      "1942-06-04 10:50:00 | 00101200 | MESSAGE    | carry on",
+  });
+  EXPECT_NE(page.find("The report could not be written</strong> from 10:42 to 10:47: another "
+                      "program held it."),
+            std::string::npos);
+  EXPECT_NE(page.find("The journal could not be flushed</strong> from 10:44 on: the disk was "
+                      "full. The last attempt that failed was at 10:45"),
+            std::string::npos);
+  EXPECT_EQ(Occurrences(page, "class=\"k-fail\"><td>"), 5u);
+  EXPECT_NE(page.find("<a href=\"#b1-e0\">In the log</a>"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"#b1-e2\">In the log</a>"), std::string::npos);
+}
+
+// Labels are short, and still tell groups apart: squadrons 10 and 4 share
+// their first eighteen bytes.
+TEST(AarPage, GroupLabelsNeverReadTheSame) {
+  std::vector<Sinking> sinkings;
+  const std::vector<std::string> names = {"Destroyer Squadron 10",
+                                          "Destroyer Squadron 4",
+                                          "Destroyer Squadron 14",
+                                          "Cruiser Division 5 (heavy) North",
+                                          "Cruiser Division 5 (light) North",
+                                          "TF-16",
+                                          "",
+                                          std::string(2000, 'x') + "a",
+                                          std::string(2000, 'x') + "b"};
+  for (const std::string& name : names)
+    sinkings.push_back({{}, name, "01"});
+  const std::map<std::string, std::string> labels = GroupLabels(sinkings);
+  std::map<std::string, std::string> group_of;
+  for (const std::string& name : names) {
+    const std::string& label = labels.at(name);
+    EXPECT_TRUE(group_of.emplace(label, name).second)
+        << "\"" << name << "\" and \"" << group_of[label] << "\" both read " << label;
+  }
+  EXPECT_EQ(labels.at("TF-16"), "TF-16");
+  EXPECT_LE(labels.at("Destroyer Squadron 10").size(), 18u);
+  EXPECT_LT(labels.at(names[7]).size(), 100u);
 }
 
 // Five thousand messages and sixty sinkings within two minutes, eighteen
