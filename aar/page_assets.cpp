@@ -59,7 +59,7 @@ th,td{text-align:left;vertical-align:top;padding:3px 8px;border-bottom:1px solid
 thead th{font-size:12px;color:var(--muted);text-transform:uppercase;letter-spacing:.04em;border-bottom:2px solid var(--rule)}
 tfoot th,tfoot td{font-weight:600;border-top:2px solid var(--rule)}
 .n{text-align:right;font-variant-numeric:tabular-nums}
-td a{display:inline-block;min-height:24px}
+td a,th a{display:inline-block;min-height:24px}
 .barcell{width:28%}
 .bar{display:block;height:12px;margin-top:4px;background:var(--loss);min-width:2px;border-radius:2px}
 .sr{position:absolute;width:1px;height:1px;overflow:hidden;clip:rect(0 0 0 0);white-space:nowrap}
