@@ -379,9 +379,8 @@ void AppendLosses(std::string& out, const Battle& battle, int number) {
     const Sinking& sinking = battle.sinkings[row.index];
     const std::size_t at = battle.sinking_rows[row.index];
     // The timeline's script draws its markers from these rows: the row in
-    // the log, the game time, and the label (group and unit) it shows.
-    out += "<tr class=\"loss\" data-row=\"" + std::to_string(at) + "\" data-t=\"" +
-           std::to_string(sinking.at.game_time) + "\" data-label=\"";
+    // the log (the link), the game time and the label it shows.
+    out += "<tr class=\"loss\" data-label=\"";
     AppendHtml(out, labels.at(sinking.group));
     out += " \u00b7 ";
     AppendHtml(out, sinking.unit);
@@ -444,7 +443,9 @@ void AppendLogRow(std::string& out, const Battle& battle, const LogRow& row, int
   out += std::to_string(moment.game_time);
   switch (row.kind) {
     case EventKind::kMessage:
-      out += "<td>Message<td>";
+      // The style sheet writes "Message" in the empty cell: most rows are
+      // messages, and the word would add a tenth to a long log.
+      out += "<td><td>";
       AppendLogText(out, battle.messages[row.index].text);
       break;
     case EventKind::kLoss: {
@@ -574,8 +575,19 @@ std::string RenderPage(const AfterAction& after) {
     messages += battle.messages.size();
     sinkings += battle.sinkings.size();
   }
+  // Room for the whole page at once: the log rows are most of it, and a
+  // string that grows doubles, which for a long journal is the largest
+  // block the program ever asks for.
+  std::size_t texts = 0, rows = 0;
+  for (const Battle& battle : after.battles) {
+    rows += battle.log.size();
+    for (const Message& message : battle.messages)
+      texts += message.text.size();
+  }
+  for (const Message& message : after.unattributed)
+    texts += message.text.size();
   std::string out;
-  out.reserve(16384 + (messages + after.unattributed.size()) * 120);
+  out.reserve(65536 + texts + texts / 16 + (rows + after.unattributed.size()) * 72);
 
   out +=
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"

@@ -71,6 +71,7 @@ table.events{table-layout:fixed}
 .events .c-kind{width:7.5em}
 .events td:nth-child(1),.events td:nth-child(2){white-space:nowrap;font-variant-numeric:tabular-nums;color:var(--muted)}
 .events td:nth-child(3){font-size:12px;text-transform:uppercase;letter-spacing:.04em;color:var(--muted)}
+.events tr:not(.k-loss):not(.k-tf):not(.k-fail) td:nth-child(3)::before{content:"Message"}
 .events tr.k-loss td{color:var(--loss)}
 .events tr.k-tf td:nth-child(3),.events tr.k-tf td:nth-child(4){color:var(--tempo)}
 .events tr.k-fail td{color:var(--fail);font-weight:600}
@@ -321,8 +322,8 @@ const std::string_view kPageScript = R"js(
     var zoom = figure.querySelector('.zoom');
     var windowText = zoom.querySelector('.window-text');
     var losses = Array.prototype.map.call(section.querySelectorAll('tr.loss'), function (row) {
-      return {t: Number(row.getAttribute('data-t')), row: row.getAttribute('data-row'),
-              label: row.getAttribute('data-label'), title: row.textContent};
+      return {t: Number(row.cells[1].textContent), row: row.querySelector('a').getAttribute('href').split('-e')[1],
+              label: row.getAttribute('data-label')};
     });
     var rows = log ? log.rows : [];
     var changes = rows.filter(function (row) { return row.kind === 'tf'; });
