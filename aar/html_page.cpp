@@ -365,34 +365,37 @@ void AppendLosses(std::string& out, const Battle& battle, int number) {
   }
   out += "</tbody></table></div>";
 
+  // Every loss, written like the log inside <noscript>, one row a line: a
+  // battle of thousands of losses would otherwise cost the browser a
+  // second before the page could be used. The script shows the rows from
+  // there, and draws the timeline's markers from them: the row in the log
+  // (the link), the game time and the label.
   const std::map<std::string, std::string> labels = GroupLabels(battle.sinkings);
-  out +=
-      "<div class=\"wide\"><table class=\"every-loss\"><caption>Every loss, in time order"
-      "</caption><thead>";
-  AppendPrintHead(out, 4, title);
-  out +=
+  std::string head = "<caption>Every loss, in time order</caption><thead>";
+  AppendPrintHead(head, 4, title);
+  head +=
       "<tr><th scope=\"col\">Game date</th><th scope=\"col\">Game time</th><th "
-      "scope=\"col\">Group</th><th scope=\"col\">Unit</th></tr></thead><tbody>";
+      "scope=\"col\">Group</th><th scope=\"col\">Unit</th></tr></thead>";
+  out += "<div class=\"wide losses-all\"><table class=\"every-loss shown\" hidden>" + head +
+         "<tbody></tbody></table><noscript><table class=\"every-loss\">" + head + "<tbody>\n";
   for (const LogRow& row : battle.log) {
     if (row.kind != EventKind::kLoss)
       continue;
     const Sinking& sinking = battle.sinkings[row.index];
     const std::size_t at = battle.sinking_rows[row.index];
-    // The timeline's script draws its markers from these rows: the row in
-    // the log (the link), the game time and the label it shows.
     out += "<tr class=\"loss\" data-label=\"";
     AppendHtml(out, labels.at(sinking.group));
     out += " \u00b7 ";
     AppendHtml(out, sinking.unit);
     out += "\"><td>";
     AppendRowLink(out, number, at, sinking.at);
-    out += "</td><td>" + std::to_string(sinking.at.game_time) + "</td><td>";
+    out += "<td>" + std::to_string(sinking.at.game_time) + "<td>";
     AppendHtml(out, GroupText(sinking.group));
-    out += "</td><td>";
+    out += "<td>";
     AppendHtml(out, sinking.unit);
-    out += "</td></tr>";
+    out += "</tr>\n";
   }
-  out += "</tbody></table></div>";
+  out += "</tbody></table></noscript></div>";
 }
 
 // A text of the log: whole up to kLongText bytes. A longer one shows its

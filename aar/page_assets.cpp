@@ -139,6 +139,7 @@ const std::string_view kPageScript = R"js(
 (function () {
   'use strict';
   var PAGE = 500;
+  var LOSSES = 200;
   var SVG = 'http://www.w3.org/2000/svg';
   var wanted = new URLSearchParams(window.location.search).get('filter') || '';
   var logs = {};
@@ -288,6 +289,41 @@ const std::string_view kPageScript = R"js(
     };
   }
 
+  // Every loss of a battle, from the rows its losses table keeps in
+  // <noscript>, which are then shown: the link, game time and label.
+  var LOSS = /^<tr class="loss" data-label="([^"]*)"><td><a href="#b\d+-e(\d+)">[^<]*<\/a><td>(-?\d+)<td>/;
+  function lossesOf(section) {
+    var holder = section.querySelector('.losses-all');
+    if (!holder) return [];
+    var lines = holder.querySelector('noscript').textContent.split('\n').filter(function (line) {
+      return line.lastIndexOf('<tr', 0) === 0;
+    });
+    // A few hundred rows at first: a table of thousands takes the browser
+    // seconds to lay out. The rest come on demand, and on paper.
+    var table = holder.querySelector('table.shown');
+    var body = table.querySelector('tbody');
+    function render(all) {
+      body.innerHTML = (all ? lines : lines.slice(0, LOSSES)).join('');
+    }
+    render(false);
+    table.hidden = false;
+    if (lines.length > LOSSES) {
+      var more = document.createElement('button');
+      more.type = 'button';
+      more.className = 'all-losses';
+      more.textContent = 'Show all ' + count(lines.length) + ' losses';
+      more.addEventListener('click', function () { render(true); more.remove(); });
+      holder.appendChild(more);
+      window.addEventListener('beforeprint', function () { render(true); });
+    }
+    return lines.map(function (line) {
+      var m = LOSS.exec(line);
+      return {t: Number(m[3]), row: m[2], label: m[1].replace(/&(lt|gt|quot|#39|amp);/g, function (all, name) {
+        return REFS[name];
+      })};
+    });
+  }
+
   // --- The timeline, drawn again at the scale of a window of game time ---
 
   var W = 1000, LEFT = 120, RIGHT = 984, LANES = 3, LANE = 19, CHAR = 9, NEAR = 12;
@@ -321,10 +357,7 @@ const std::string_view kPageScript = R"js(
     var scroll = figure.querySelector('.scroll');
     var zoom = figure.querySelector('.zoom');
     var windowText = zoom.querySelector('.window-text');
-    var losses = Array.prototype.map.call(section.querySelectorAll('tr.loss'), function (row) {
-      return {t: Number(row.cells[1].textContent), row: row.querySelector('a').getAttribute('href').split('-e')[1],
-              label: row.getAttribute('data-label')};
-    });
+    var losses = lossesOf(section);
     var rows = log ? log.rows : [];
     var changes = rows.filter(function (row) { return row.kind === 'tf'; });
     var levels = changes.map(function (row) { return row.f; })

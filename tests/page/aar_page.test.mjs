@@ -53,7 +53,7 @@ async function open(shape, {width = 1280, height = 900, hash = '', query = ''} =
 
 // The rows the log of battle `n` shows, as [kind, game time, text].
 function shownRows(page, n = 1) {
-  return page.$$eval(`#battle-${n} table.shown tbody tr`, (rows) => rows.map((row) => [
+  return page.$$eval(`#battle-${n} table.events.shown tbody tr`, (rows) => rows.map((row) => [
     row.className.replace(/\s*target\s*/, '') || 'msg', Number(row.cells[1].textContent), row.cells[3].textContent]));
 }
 
@@ -227,7 +227,7 @@ describe('the log', () => {
   test('a very long text is shortened, opens whole, and hostile texts stay text', async () => {
     const page = await open('texts');
     assert.equal(await page.getAttribute('html', 'data-pwned'), null);
-    const long = page.locator('#battle-1 table.shown details');
+    const long = page.locator('#battle-1 table.events.shown details');
     assert.equal(await long.count(), 1);
     assert.match(await long.locator('summary').textContent(), /Read all 409,600 characters/);
     await long.locator('summary').click();
@@ -316,7 +316,7 @@ describe('phone and paper', () => {
 
   test('on a phone the log puts the date above the text, and the timeline scrolls sideways', async () => {
     const page = await open('long', {width: 390, height: 844});
-    const [date, text] = await page.$eval('#battle-1 table.shown tbody tr', (row) => [row.cells[0], row.cells[3]].map((c) => c.getBoundingClientRect()));
+    const [date, text] = await page.$eval('#battle-1 table.events.shown tbody tr', (row) => [row.cells[0], row.cells[3]].map((c) => c.getBoundingClientRect()));
     assert.ok(date.bottom <= text.top + 1, 'the date stands above the text');
     assert.ok(text.width > 300, `the text has ${text.width} px`);
     const [scroll, svg] = await page.$eval('#battle-1 .scroll', (s) => [s.clientWidth, s.scrollWidth]);
