@@ -51,6 +51,36 @@ struct TimeFactorChange {
   std::int64_t factor = 0;
 };
 
+// A FAILURE line: the report not written or the journal not flushed, or
+// that file working again.
+struct Failure {
+  Moment at;
+  FailedFile file = FailedFile::kReport;
+  bool recovered = false;
+  std::string reason;  // for a failure: "the disk was full", ...
+  std::string text;    // the line's whole text
+};
+
+// A run of failures of one file: its first failure, the last attempt that
+// failed, and the line that says it worked again (none when the battle
+// ended first). `row` is the first failure's place in the battle's log.
+struct FailureRun {
+  FailedFile file = FailedFile::kReport;
+  Moment from;
+  Moment last_attempt;
+  std::optional<Moment> until;
+  std::string reason;  // the first failure's
+  std::size_t row = 0;
+};
+
+// One row of a battle's log: which kind of event, and its index in that
+// kind's list.
+enum class EventKind { kMessage, kLoss, kTimeFactor, kFailure };
+struct LogRow {
+  EventKind kind = EventKind::kMessage;
+  std::size_t index = 0;
+};
+
 struct Battle {
   bool has_scenario = true;  // false: events before any scenario started
   std::string scenario;
@@ -60,9 +90,18 @@ struct Battle {
   std::vector<Message> messages;
   std::vector<Sinking> sinkings;
   std::vector<TimeFactorChange> time_factors;
+  std::vector<Failure> failures;
   Moment first, last;  // the earliest and latest moment, by game time
 
-  bool HasEvents() const { return !messages.empty() || !sinkings.empty() || !time_factors.empty(); }
+  // Every event in game-time order (equal times keep the files' order),
+  // and where each sinking stands in it: the page's log and its links.
+  std::vector<LogRow> log;
+  std::vector<std::size_t> sinking_rows;
+  std::vector<FailureRun> failure_runs;
+
+  bool HasEvents() const {
+    return !messages.empty() || !sinkings.empty() || !time_factors.empty() || !failures.empty();
+  }
 
   // Calls `visit` with the start and then with every event's moment.
   template <typename Visit>
@@ -74,7 +113,12 @@ struct Battle {
       visit(sinking.at);
     for (const TimeFactorChange& change : time_factors)
       visit(change.at);
+    for (const Failure& failure : failures)
+      visit(failure.at);
   }
+
+  // The moment of one row of the log.
+  const Moment& MomentOf(const LogRow& row) const;
 };
 
 enum class Basis { kJournal, kReport };
@@ -98,7 +142,15 @@ struct AfterAction {
   std::size_t report_not_understood = 0;
 };
 
+// Fills a battle's log, its sinkings' rows in it and its runs of failures
+// from its events. BuildAfterAction does it for every battle.
+void ArrangeLog(Battle& battle);
+
 // The battles in the files that were read; nullptr for a file not found.
 AfterAction BuildAfterAction(const JournalRead* journal, const ReportRead* report);
+
+// The same, taking the journal's texts rather than copying them: a long
+// journal is then held once, not twice, while the page is made.
+AfterAction BuildAfterActionFrom(std::optional<JournalRead>&& journal, const ReportRead* report);
 
 }  // namespace tarveld::aar

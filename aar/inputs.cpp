@@ -1,5 +1,7 @@
 #include "aar/inputs.h"
 
+#include <utility>
+
 #include "aar/html_page.h"
 #include "aar/os.h"
 #include "platform/platform.h"
@@ -8,12 +10,22 @@
 namespace tarveld::aar {
 namespace {
 
-enum class Presence { kMissing, kFile, kDirectory };
+std::string Megabytes(std::uint64_t bytes) {
+  return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB";
+}
 
-Presence PresenceOf(const std::string& path) {
-  if (platform::Current().IsExistingFile(path))
-    return Presence::kFile;
-  return IsDirectory(path) ? Presence::kDirectory : Presence::kMissing;
+// Why a path that is there is no file to read, or empty when it is one.
+std::string NotAFile(const FileFacts& facts) {
+  switch (facts.kind) {
+    case FileKind::kDirectory:
+      return "it is a folder";
+    case FileKind::kOther:
+      return "it is not a regular file";
+    case FileKind::kMissing:
+    case FileKind::kRegular:
+      break;
+  }
+  return {};
 }
 
 std::string CannotRead(const std::string& path, const std::string& reason) {
@@ -31,46 +43,46 @@ std::string ReasonOfFailedRead(const std::string& path) {
 }  // namespace
 
 bool HasInputs(const std::string& directory) {
-  return PresenceOf(JoinPath(directory, kReportFileName)) != Presence::kMissing ||
-         PresenceOf(JoinPath(directory, kJournalFileName)) != Presence::kMissing;
+  return FactsOf(JoinPath(directory, kReportFileName)).kind != FileKind::kMissing ||
+         FactsOf(JoinPath(directory, kJournalFileName)).kind != FileKind::kMissing;
 }
 
 bool ReadInputs(const std::string& directory, Inputs& inputs, std::string& error) {
   inputs.report_path = JoinPath(directory, kReportFileName);
   inputs.journal_path = JoinPath(directory, kJournalFileName);
 
-  switch (PresenceOf(inputs.report_path)) {
-    case Presence::kMissing:
-      break;
-    case Presence::kDirectory:
-      error = CannotRead(inputs.report_path, "it is a folder");
+  const FileFacts report = FactsOf(inputs.report_path);
+  const FileFacts journal = FactsOf(inputs.journal_path);
+  for (const auto& [path, facts] :
+       {std::pair{&inputs.report_path, &report}, std::pair{&inputs.journal_path, &journal}}) {
+    if (!NotAFile(*facts).empty()) {
+      error = CannotRead(*path, NotAFile(*facts));
       return false;
-    case Presence::kFile:
-      try {
-        inputs.report = ReadReportFile(inputs.report_path);
-      } catch (const EFOpenError&) {
-        error = CannotRead(inputs.report_path, ReasonOfFailedRead(inputs.report_path));
-        return false;
-      }
-      break;
+    }
+  }
+  if (journal.size > kLargestJournal) {
+    error = CannotRead(inputs.journal_path, "it is " + Megabytes(journal.size) +
+                                                ", and this program reads journals of up to " +
+                                                Megabytes(kLargestJournal));
+    return false;
   }
 
-  switch (PresenceOf(inputs.journal_path)) {
-    case Presence::kMissing:
-      break;
-    case Presence::kDirectory:
-      error = CannotRead(inputs.journal_path, "it is a folder");
+  if (report.kind == FileKind::kRegular) {
+    try {
+      inputs.report = ReadReportFile(inputs.report_path);
+    } catch (const EFOpenError&) {
+      error = CannotRead(inputs.report_path, ReasonOfFailedRead(inputs.report_path));
       return false;
-    case Presence::kFile: {
-      std::string bytes;
-      const platform::IoResult result = platform::Current().ReadFile(inputs.journal_path, bytes);
-      if (!result.ok()) {
-        error = CannotRead(inputs.journal_path, SystemErrorText(result.os_error));
-        return false;
-      }
-      inputs.journal = ReadJournal(bytes);
-      break;
     }
+  }
+  if (journal.kind == FileKind::kRegular) {
+    std::string bytes;
+    const platform::IoResult result = platform::Current().ReadFile(inputs.journal_path, bytes);
+    if (!result.ok()) {
+      error = CannotRead(inputs.journal_path, SystemErrorText(result.os_error));
+      return false;
+    }
+    inputs.journal = ReadJournal(bytes);
   }
   return true;
 }

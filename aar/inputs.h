@@ -6,6 +6,7 @@
 // made without it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,14 @@ struct Inputs {
   std::optional<ReportRead> report;    // nothing when the file is missing
   std::optional<JournalRead> journal;  // nothing when the file is missing
 };
+
+// The largest journal read. Making the page holds the journal's bytes, its
+// lines read and the page at once, about 3.5 times the file at the peak
+// (docs/aar.md): a 32-bit program, with 2 GB of address space that is
+// never free in one piece, stops at a quarter of that; elsewhere memory is
+// the limit, and running out of it is a failure named like any other.
+inline constexpr std::uint64_t kLargestJournal =
+    sizeof(void*) == 4 ? std::uint64_t{400} << 20 : std::uint64_t{16} << 30;
 
 // True when `directory` holds either file (or something by its name).
 bool HasInputs(const std::string& directory);

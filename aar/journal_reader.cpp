@@ -101,6 +101,50 @@ bool ReadSinkingText(std::string_view text, JournalEntry& entry) {
   return true;
 }
 
+// One of the reasons the plug-in names: "another program held it", "access
+// was denied", "the disk was full" or "system error N".
+bool IsFailureReason(std::string_view reason) {
+  constexpr std::string_view kSystemError = "system error ";
+  if (reason == "another program held it" || reason == "access was denied" ||
+      reason == "the disk was full")
+    return true;
+  return reason.substr(0, kSystemError.size()) == kSystemError &&
+         AllDigits(reason.substr(kSystemError.size()));
+}
+
+// "report: not written: REASON (CLASS: MESSAGE)", "report: written again",
+// and the journal's "not flushed" and "flushed again". The message may
+// hold anything, parentheses too, so the reason ends at the first " (" and
+// the text at its last ')'.
+bool ReadFailureText(std::string_view text, JournalEntry& entry) {
+  static constexpr struct {
+    std::string_view file, failed, again;
+    FailedFile which;
+  } kFiles[] = {{"report: ", "not written: ", "written again", FailedFile::kReport},
+                {"journal: ", "not flushed: ", "flushed again", FailedFile::kJournal}};
+  for (const auto& file : kFiles) {
+    if (text.substr(0, file.file.size()) != file.file)
+      continue;
+    std::string_view rest = text.substr(file.file.size());
+    entry.failed_file = file.which;
+    entry.text = text;
+    if (rest == file.again) {
+      entry.recovered = true;
+      return true;
+    }
+    if (rest.substr(0, file.failed.size()) != file.failed)
+      return false;
+    rest.remove_prefix(file.failed.size());
+    const std::size_t open = rest.find(" (");
+    if (open == std::string_view::npos || rest.back() != ')' ||
+        rest.find(": ", open) == std::string_view::npos || !IsFailureReason(rest.substr(0, open)))
+      return false;
+    entry.reason = rest.substr(0, open);
+    return true;
+  }
+  return false;
+}
+
 bool ReadKind(std::string_view word, JournalKind& kind) {
   static constexpr struct {
     std::string_view word;
@@ -108,7 +152,8 @@ bool ReadKind(std::string_view word, JournalKind& kind) {
   } kKinds[] = {{"SCENARIO", JournalKind::kScenario},
                 {"MESSAGE", JournalKind::kMessage},
                 {"TIMEFACTOR", JournalKind::kTimeFactor},
-                {"SINKING", JournalKind::kSinking}};
+                {"SINKING", JournalKind::kSinking},
+                {"FAILURE", JournalKind::kFailure}};
   for (const auto& known : kKinds) {
     if (word == known.word) {
       kind = known.kind;
@@ -150,6 +195,8 @@ bool ReadJournalLine(std::string_view line, JournalEntry& entry) {
       return ReadTimeFactorText(rest, entry);
     case JournalKind::kSinking:
       return ReadSinkingText(rest, entry);
+    case JournalKind::kFailure:
+      return ReadFailureText(rest, entry);
   }
   return false;
 }
@@ -157,6 +204,13 @@ bool ReadJournalLine(std::string_view line, JournalEntry& entry) {
 JournalRead ReadJournal(std::string_view bytes) {
   JournalRead read;
   bytes = SkipByteOrderMark(bytes);
+  // One entry a line: counted first, so the list is made once, not grown
+  // by doubling past the journal's own size.
+  std::size_t breaks = 0;
+  for (std::size_t at = bytes.find('\n'); at != std::string_view::npos;
+       at = bytes.find('\n', at + 1))
+    ++breaks;
+  read.entries.reserve(breaks);
   std::size_t begin = 0;
   while (begin < bytes.size()) {
     const std::size_t end = bytes.find('\n', begin);

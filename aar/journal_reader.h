@@ -8,6 +8,14 @@
 // by a crash (no line break), a line cut short whose end the next write
 // supplied (a SINKING, TIMEFACTOR or SCENARIO text that stops early), lines
 // of an older layout and foreign text.
+//
+// FAILURE lines say when the plug-in could not write the report or flush
+// the journal, and when it could again:
+//
+//   ... | FAILURE    | report: not written: the disk was full (EWriteError: ...)
+//   ... | FAILURE    | report: written again
+//   ... | FAILURE    | journal: not flushed: access was denied (EOSError: ...)
+//   ... | FAILURE    | journal: flushed again
 #pragma once
 
 #include <cstddef>
@@ -18,7 +26,10 @@
 
 namespace tarveld::aar {
 
-enum class JournalKind { kScenario, kMessage, kTimeFactor, kSinking };
+enum class JournalKind { kScenario, kMessage, kTimeFactor, kSinking, kFailure };
+
+// What a FAILURE line is about.
+enum class FailedFile { kReport, kJournal };
 
 // One line the plug-in wrote. Texts keep the file's bytes.
 struct JournalEntry {
@@ -31,6 +42,12 @@ struct JournalEntry {
   std::string group;             // kSinking
   std::string unit;              // kSinking: the unit's number as written ("03")
   std::int64_t time_factor = 0;  // kTimeFactor
+  // kFailure: the file, whether it works again (the "written again" and
+  // "flushed again" lines), and for a failure the reason as the plug-in
+  // names it ("the disk was full"); `text` keeps the whole line's text.
+  FailedFile failed_file = FailedFile::kReport;
+  bool recovered = false;
+  std::string reason;
 };
 
 struct JournalRead {

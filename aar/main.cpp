@@ -7,13 +7,16 @@
 // read, or a file that cannot be read or written, 2 a bad command line.
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "aar/battle.h"
 #include "aar/html_page.h"
 #include "aar/inputs.h"
 #include "aar/os.h"
+#include "aar/output_check.h"
 #include "platform/platform.h"
 
 namespace {
@@ -116,10 +119,14 @@ int Run(const CommandLine& line) {
     return 1;
   }
 
-  const AfterAction after = BuildAfterAction(inputs.journal ? &*inputs.journal : nullptr,
-                                             inputs.report ? &*inputs.report : nullptr);
+  const AfterAction after =
+      BuildAfterActionFrom(std::move(inputs.journal), inputs.report ? &*inputs.report : nullptr);
   const std::string page = RenderPage(after);
   const std::string out = line.out.empty() ? JoinPath(directory, kPageFileName) : line.out;
+  if (!CheckOutputPath(out, {inputs.report_path, inputs.journal_path}, error)) {
+    std::fprintf(stderr, "tarveld-aar: %s\n", error.c_str());
+    return 1;
+  }
   // A new file beside the page, flushed and renamed over it: a failure or a
   // crash leaves the old page or the new one, never a part.
   const tarveld::platform::IoResult written = tarveld::platform::Current().ReplaceFile(out, page);
@@ -154,7 +161,12 @@ int main(int argc, char** argv) {
   // keeps its window open on a failure so the player can read why.
   const bool double_clicked = argc == 1 && StartedOnOwnConsole();
   line.open = line.open || double_clicked;
-  const int status = Run(line);
+  int status = 1;
+  try {
+    status = Run(line);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tarveld-aar: out of memory while making the page; nothing was written\n");
+  }
   if (double_clicked && status != 0)
     WaitForEnter();
   return status;

@@ -4,6 +4,7 @@
 // implement it, one per target.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,21 @@ std::string JoinPath(const std::string& directory, std::string_view name);
 
 // True for an existing directory.
 bool IsDirectory(const std::string& path);
+
+// What a path names, links followed: nothing, a regular file, a folder, or
+// anything else (a FIFO, a device, a socket).
+enum class FileKind { kMissing, kRegular, kDirectory, kOther };
+
+struct FileFacts {
+  FileKind kind = FileKind::kMissing;
+  std::uint64_t size = 0;  // bytes, for a regular file
+};
+
+FileFacts FactsOf(const std::string& path);
+
+// True when both paths name one existing file: the same path spelled two
+// ways, a link to the other, or a second hard link.
+bool SameFile(const std::string& a, const std::string& b);
 
 // The system's text for a raw error code as the platform seam returns it
 // (errno, or GetLastError on Windows).

@@ -28,6 +28,22 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+FileFacts FactsOf(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0)
+    return {};
+  if (S_ISREG(status.st_mode))
+    return {FileKind::kRegular, static_cast<std::uint64_t>(status.st_size)};
+  return {S_ISDIR(status.st_mode) ? FileKind::kDirectory : FileKind::kOther, 0};
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {
+  }, second{};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 std::string SystemErrorText(int os_error) {
   return std::strerror(os_error);
 }

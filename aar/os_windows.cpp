@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "aar/os.h"
 #include "platform/platform.h"
@@ -22,6 +23,50 @@ std::string JoinPath(const std::string& directory, std::string_view name) {
 bool IsDirectory(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+namespace {
+
+// A handle that asks for no access, so that neither a file held open by
+// the game nor a folder stops it; INVALID_HANDLE_VALUE when there is none.
+HANDLE OpenForFacts(const std::string& path) {
+  return CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+FileFacts FactsOf(const std::string& path) {
+  const HANDLE file = OpenForFacts(path);
+  if (file == INVALID_HANDLE_VALUE)
+    return {IsDirectory(path) ? FileKind::kDirectory : FileKind::kMissing, 0};
+  FileFacts facts{FileKind::kOther, 0};
+  BY_HANDLE_FILE_INFORMATION information{};
+  // A console, NUL or a pipe is no disk file.
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information)) {
+    const bool folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    facts.kind = folder ? FileKind::kDirectory : FileKind::kRegular;
+    facts.size = folder ? 0
+                        : (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
+                              information.nFileSizeLow;
+  }
+  CloseHandle(file);
+  return facts;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  bool read = true;
+  for (const auto& [path, information] : {std::pair{&a, &first}, std::pair{&b, &second}}) {
+    const HANDLE file = OpenForFacts(*path);
+    if (file == INVALID_HANDLE_VALUE)
+      return false;
+    read = GetFileInformationByHandle(file, information) && read;
+    CloseHandle(file);
+  }
+  return read && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
 }
 
 std::string SystemErrorText(int os_error) {

@@ -3,20 +3,22 @@
 namespace tarveld::aar {
 
 const std::string_view kPageStyle = R"css(
-:root{--ink:#1d2125;--muted:#5d6670;--rule:#d9dde1;--paper:#fff;--band:#f4f6f8;--loss:#b3261e;--tempo:#1f5fa8}
+:root{--ink:#1d2125;--muted:#545d66;--rule:#d9dde1;--paper:#fff;--band:#f4f6f8;--loss:#b3261e;--tempo:#1f5fa8;--fail:#8a3c00}
 *{box-sizing:border-box}
 [hidden]{display:none!important}
-body{margin:0 auto;max-width:1120px;padding:24px 28px 48px;font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,Arial,sans-serif;color:var(--ink);background:var(--paper)}
+html{-webkit-text-size-adjust:100%;text-size-adjust:100%}
+body{margin:0 auto;max-width:1120px;padding:24px 28px 48px;font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,Arial,sans-serif;color:var(--ink);background:var(--paper);overflow-wrap:break-word}
 h1{font-size:28px;margin:0 0 4px}
 h2{font-size:22px;margin:0 0 10px}
 h3{font-size:17px;margin:26px 0 8px}
+a{color:#0b57a4}
 .lede{font-size:17px;color:var(--muted);margin:0 0 12px}
 .sources{margin:0;padding-left:20px;color:var(--muted);font-size:14px}
 .note{background:#fff7e0;border-left:4px solid #e0a800;padding:6px 12px;margin:10px 0;font-size:14px}
-.index{margin:22px 0;border-top:1px solid var(--rule);border-bottom:1px solid var(--rule);padding:10px 0}
-.index h2{font-size:16px;margin:0 0 6px}
-.index ol{margin:0;padding-left:26px}
-.index li span{color:var(--muted);font-size:14px}
+.notice.failure{background:#fdeeec;border-left:4px solid var(--loss);padding:6px 12px;margin:10px 0;font-size:15px}
+.notice.failure p{margin:0}
+.campaign{margin:26px 0;border-top:1px solid var(--rule);padding-top:12px}
+caption{text-align:left;color:var(--muted);font-size:14px;padding:0 0 4px}
 .battle{border-top:3px solid var(--ink);margin-top:34px;padding-top:14px}
 .battle h2 .num{color:var(--muted);font-weight:400;margin-right:6px}
 .battle h2 .play{font-size:14px;font-weight:400;color:var(--muted);margin-left:6px}
@@ -24,10 +26,12 @@ h3{font-size:17px;margin:26px 0 8px}
 .facts div{background:var(--band);padding:6px 10px;border-radius:4px}
 .facts dt{font-size:12px;color:var(--muted);text-transform:uppercase;letter-spacing:.04em}
 .facts dd{margin:0;font-weight:600;font-variant-numeric:tabular-nums}
-.facts dd small{font-weight:400;color:var(--muted)}
+.facts dd small{font-weight:400;color:var(--muted);font-size:13px}
 figure{margin:0}
-svg.timeline{width:100%;height:auto;display:block;background:var(--paper)}
-.timeline text{font:11px system-ui,-apple-system,"Segoe UI",Roboto,Arial,sans-serif;fill:#3c434a}
+.scroll{overflow-x:auto;-webkit-overflow-scrolling:touch}
+.scroll:focus-visible,.timeline a:focus-visible{outline:3px solid var(--tempo);outline-offset:2px}
+svg.timeline{width:100%;height:auto;display:block;background:var(--paper);touch-action:pan-y}
+.timeline text{font:15px system-ui,-apple-system,"Segoe UI",Roboto,Arial,sans-serif;fill:#3c434a}
 .timeline .band{font-weight:600;fill:var(--ink)}
 .timeline .none{fill:var(--muted);font-style:italic}
 .timeline .level{text-anchor:end;fill:var(--tempo)}
@@ -37,41 +41,89 @@ svg.timeline{width:100%;height:auto;display:block;background:var(--paper)}
 .timeline .grid{stroke:#eceff1}
 .timeline .axis{stroke:#8a939b}
 .timeline .lead{stroke:#e4b4ae}
-.timeline .sink{fill:var(--loss)}
+.timeline .sink{fill:var(--loss);stroke:#fff;stroke-width:1.5}
+.timeline a.mark:hover .sink,.timeline a.mark:focus .sink{stroke:var(--ink);stroke-width:3}
 .timeline .step{fill:none;stroke:var(--tempo);stroke-width:2}
 .timeline .step.dense{stroke-width:1}
 .timeline .ticks{stroke:#6f7a84;stroke-width:1.4}
+.timeline .selection{fill:rgba(31,95,168,.15);stroke:var(--tempo)}
+.zoom{display:flex;flex-wrap:wrap;gap:6px;align-items:center;margin:0 0 6px}
+.zoom .window-text{margin-right:auto;font-size:14px;color:var(--muted)}
+button{font:inherit;font-size:14px;min-height:30px;min-width:30px;padding:3px 10px}
 figcaption{font-size:13px;color:var(--muted);margin-top:4px}
 figcaption .key-sink{color:var(--loss)}
 figcaption .key-step{color:var(--tempo)}
+.wide{overflow-x:auto}
 table{border-collapse:collapse;width:100%;font-size:14px}
 th,td{text-align:left;vertical-align:top;padding:3px 8px;border-bottom:1px solid var(--rule)}
-thead th{white-space:nowrap;font-size:12px;color:var(--muted);text-transform:uppercase;letter-spacing:.04em;border-bottom:2px solid var(--rule)}
-.losses tbody th{font-weight:600;width:32%}
-.losses tbody th small{display:block;font-weight:400;color:var(--muted)}
-.losses td{font-variant-numeric:tabular-nums}
-.messages td:nth-child(1),.messages td:nth-child(2){white-space:nowrap;font-variant-numeric:tabular-nums;color:var(--muted)}
-.messages td:nth-child(3){overflow-wrap:anywhere}
-.messages td:nth-child(1){width:11em}
-.messages td:nth-child(2){width:6em}
+thead th{font-size:12px;color:var(--muted);text-transform:uppercase;letter-spacing:.04em;border-bottom:2px solid var(--rule)}
+tfoot th,tfoot td{font-weight:600;border-top:2px solid var(--rule)}
+.n{text-align:right;font-variant-numeric:tabular-nums}
+td a,th a{display:inline-block;min-height:24px}
+.barcell{width:28%}
+.bar{display:block;height:12px;margin-top:4px;background:var(--loss);min-width:2px;border-radius:2px}
+.sr{position:absolute;width:1px;height:1px;overflow:hidden;clip:rect(0 0 0 0);white-space:nowrap}
+.print-only{display:none}
+.every-loss td{font-variant-numeric:tabular-nums}
+table.events{table-layout:fixed}
+.events .c-date{width:11.5em}
+.events .c-time{width:6.5em}
+.events .c-kind{width:7.5em}
+.events td:nth-child(1),.events td:nth-child(2){white-space:nowrap;font-variant-numeric:tabular-nums;color:var(--muted)}
+.events td:nth-child(3){font-size:12px;text-transform:uppercase;letter-spacing:.04em;color:var(--muted)}
+.events tr:not(.k-loss):not(.k-tf):not(.k-fail) td:nth-child(3)::before{content:"Message"}
+.events tr.k-loss td{color:var(--loss)}
+.events tr.k-tf td:nth-child(3),.events tr.k-tf td:nth-child(4){color:var(--tempo)}
+.events tr.k-fail td{color:var(--fail);font-weight:600}
+.events tr.target{background:#fff1b8;outline:2px solid #b07d00}
+.events tr:target{background:#fff1b8}
+.whole{max-height:24em;overflow:auto;overflow-wrap:break-word;border-left:2px solid var(--rule);padding-left:6px}
+summary{cursor:pointer;min-height:24px;color:#0b57a4}
 tbody.chunk{content-visibility:auto}
-.tools{display:flex;flex-wrap:wrap;gap:8px;align-items:center;margin:0 0 8px}
-.tools input{flex:1 1 260px;font:inherit;padding:5px 8px;border:1px solid #aab2b9;border-radius:4px}
-.tools .status{color:var(--muted);font-size:14px;min-width:12em}
-.tools button{font:inherit;font-size:14px;padding:4px 10px}
+.tools{display:flex;flex-wrap:wrap;gap:8px 16px;align-items:center;margin:0 0 8px}
+.tools .filter{flex:1 1 260px;display:flex;gap:8px;align-items:center}
+.tools .filter input{flex:1;min-width:0;font:inherit;min-height:34px;padding:5px 8px;border:1px solid #767f88;border-radius:4px}
+.kinds{border:0;margin:0;padding:0;display:flex;flex-wrap:wrap;gap:4px 14px;align-items:center}
+.kinds legend{float:left;margin-right:8px;padding:0;font-size:14px}
+.kinds label{display:inline-flex;align-items:center;gap:5px;min-height:30px}
+.kinds input{width:24px;height:24px;margin:0}
+.kinds small{color:var(--muted)}
+.tools .window,.tools .count{margin:0;font-size:14px;color:var(--muted)}
+.pager{display:flex;gap:8px;align-items:center;margin:6px 0;font-size:14px;color:var(--muted)}
 .none-here{color:var(--muted);font-style:italic}
 footer{margin-top:40px;border-top:1px solid var(--rule);padding-top:8px;color:var(--muted);font-size:13px}
+@media (max-width:640px){
+body{padding:12px 12px 32px;font-size:16px}
+h1{font-size:24px}
+h2{font-size:20px}
+.facts{grid-template-columns:repeat(auto-fill,minmax(140px,1fr))}
+svg.timeline{min-width:820px}
+table{font-size:14px}
+table.events,.events tbody,.events tr,.events td{display:block;width:auto}
+.events colgroup,.events thead tr:not(.print-only){position:absolute;width:1px;height:1px;overflow:hidden;clip:rect(0 0 0 0)}
+.events tr{display:grid;grid-template-columns:auto auto 1fr;gap:0 10px;padding:6px 0;border-bottom:1px solid var(--rule)}
+.events td{border:0;padding:0}
+.events td:nth-child(3){text-align:right}
+.events td:nth-child(4){grid-column:1/-1;font-size:15px}
+.barcell{width:22%}
+}
+@page{margin:12mm}
 @media print{
 body{max-width:none;padding:0;font-size:11pt}
-.battle{break-before:page;border-top:none}
+.battle{break-before:page;border-top:none;margin-top:0}
 .battle.first{break-before:auto}
-.index,.note{break-inside:avoid}
-figure{break-inside:avoid}
+.print-only{display:table-row}
+.print-only th{font-size:10pt;text-transform:none;letter-spacing:0;color:var(--ink)}
 thead{display:table-header-group}
 tr{break-inside:avoid}
-.tools{display:none!important}
+h2,h3{break-after:avoid}
+.tools,.pager,.zoom,.zoom-help{display:none!important}
+.scroll,.wide{overflow:visible}
+svg.timeline{min-width:0;break-inside:avoid}
+.timeline text{font-size:16px}
 tbody.chunk{content-visibility:visible}
 a{color:inherit;text-decoration:none}
+.events tr.target{outline:none}
 }
 )css";
 
@@ -87,89 +139,496 @@ const std::string_view kPageScript = R"js(
 (function () {
   'use strict';
   var PAGE = 500;
+  var LOSSES = 200;
+  var SVG = 'http://www.w3.org/2000/svg';
   var wanted = new URLSearchParams(window.location.search).get('filter') || '';
-  var logs = [];
+  var logs = {};
+  var timelines = {};
 
   function count(n) {
     return String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ',');
   }
 
-  // The text a row shows, for the filter: its markup less tags and the
-  // five character references the page writes.
-  function plain(row) {
-    return row.replace(/<[^>]*>/g, ' ').replace(/&(lt|gt|quot|#39|amp);/g, function (all, name) {
-      return {lt: '<', gt: '>', quot: '"', '#39': "'", amp: '&'}[name];
-    }).toLowerCase();
+  // Case and accents do not count: "cafe" finds "Café".
+  function fold(text) {
+    return text.normalize('NFD').replace(/[\u0300-\u036f]/g, '').toLowerCase();
   }
 
-  function setUp(log) {
-    // The rows as the page wrote them, one a line, in the <noscript> block
-    // that a browser running scripts keeps as plain text.
-    var rows = log.querySelector('noscript').textContent.split('\n').filter(function (line) {
-      return line.lastIndexOf('<tr', 0) === 0;
+  // The text a row shows, for the filter: its markup less tags and the
+  // five character references the page writes.
+  var REFS = {lt: '<', gt: '>', quot: '"', '#39': "'", amp: '&'};
+  function plain(html) {
+    return fold(html.replace(/<[^>]*>/g, ' ').replace(/&(lt|gt|quot|#39|amp);/g, function (all, name) {
+      return REFS[name];
+    }));
+  }
+
+  // A row as the page writes it: kind (none for a message), time factor,
+  // game time.
+  var ROW = /^<tr(?: id="[^"]*")?(?: class="k-(\w+)")?(?: data-f="(-?\d+)")?><td>[^<]*<td>(-?\d+)/;
+
+  function setUpLog(log) {
+    var number = log.getAttribute('data-battle');
+    var rows = [];
+    log.querySelector('noscript').textContent.split('\n').forEach(function (html) {
+      if (html.lastIndexOf('<tr', 0) !== 0) return;
+      var m = ROW.exec(html);
+      rows.push({html: html, kind: m && m[1] ? m[1] : 'msg', f: m && m[2] ? Number(m[2]) : 0,
+                 t: m ? Number(m[3]) : 0, text: null});
     });
     var table = log.querySelector('table.shown');
     var body = table.querySelector('tbody');
     var tools = log.querySelector('.tools');
-    var input = tools.querySelector('input');
-    var status = tools.querySelector('.status');
-    var previous = tools.querySelector('.previous');
-    var next = tools.querySelector('.next');
-    var texts = null;
+    var input = tools.querySelector('input[type=search]');
+    var boxes = tools.querySelectorAll('.kinds input');
+    var windowText = tools.querySelector('.window');
+    var countText = tools.querySelector('.count');
+    var pagers = log.querySelectorAll('.pager');
     var matches = rows;
-    var page = 0;
+    var start = 0;
+    var span = null;
     var timer = 0;
+    var folded = false;
 
-    function render(list) {
-      body.innerHTML = list.join('');
+    function foldAll() {
+      if (folded) return;
+      rows.forEach(function (row) { row.text = plain(row.html); });
+      folded = true;
     }
 
     function show() {
-      var pages = Math.max(1, Math.ceil(matches.length / PAGE));
-      page = Math.min(Math.max(page, 0), pages - 1);
-      render(matches.slice(page * PAGE, (page + 1) * PAGE));
-      var what = matches.length === rows.length ? count(rows.length) + ' messages'
-                                                : count(matches.length) + ' of ' + count(rows.length) + ' messages';
-      status.textContent = pages > 1 ? what + ', page ' + (page + 1) + ' of ' + pages : what;
-      previous.hidden = next.hidden = pages === 1;
-      previous.disabled = page === 0;
-      next.disabled = page === pages - 1;
+      start = Math.max(0, Math.min(start, matches.length - 1));
+      var end = Math.min(matches.length, start + PAGE);
+      body.innerHTML = matches.slice(start, end).map(function (row) { return row.html; }).join('');
+      var what = matches.length === rows.length ? count(rows.length) + ' rows'
+                                                : count(matches.length) + ' of ' + count(rows.length) + ' rows';
+      countText.textContent = what;
+      var paged = matches.length > PAGE;
+      Array.prototype.forEach.call(pagers, function (pager) {
+        pager.hidden = !paged;
+        pager.querySelector('.status').textContent =
+            'rows ' + count(matches.length ? start + 1 : 0) + '\u2013' + count(end) + ' of ' + count(matches.length);
+        pager.querySelector('.previous').disabled = start === 0;
+        pager.querySelector('.next').disabled = end >= matches.length;
+      });
       log.setAttribute('data-shown', String(matches.length));
     }
 
-    function filter() {
-      var words = input.value.toLowerCase().split(/\s+/).filter(Boolean);
-      if (words.length === 0) {
-        matches = rows;
-      } else {
-        if (texts === null) {
-          texts = rows.map(plain);
-        }
-        matches = rows.filter(function (row, i) {
-          return words.every(function (word) { return texts[i].indexOf(word) >= 0; });
-        });
-      }
-      page = 0;
+    function apply() {
+      var kinds = {};
+      Array.prototype.forEach.call(boxes, function (box) { kinds[box.value] = box.checked; });
+      var words = fold(input.value).split(/\s+/).filter(Boolean);
+      if (words.length) foldAll();
+      matches = rows.filter(function (row) {
+        return kinds[row.kind] && (!span || (row.t >= span[0] && row.t <= span[1])) &&
+            words.every(function (word) { return row.text.indexOf(word) >= 0; });
+      });
+      start = 0;
       show();
     }
 
+    function turn(by) {
+      start = Math.max(0, Math.floor(start / PAGE) * PAGE + by * PAGE);
+      show();
+      table.scrollIntoView({block: 'start'});
+    }
+
+    // The row `index` of the log, highlighted, with the rows before it in
+    // view: whatever hides it (filter, kinds, window) is set aside first.
+    function goTo(index) {
+      var row = rows[index];
+      if (!row) return;
+      if (matches.indexOf(row) < 0) {
+        input.value = '';
+        Array.prototype.forEach.call(boxes, function (box) { box.checked = true; });
+        if (span && timelines[number]) timelines[number].reset();
+        span = null;
+        windowText.hidden = true;
+        apply();
+      }
+      var at = matches.indexOf(row);
+      start = Math.floor(at / PAGE) * PAGE;
+      if (at - start < 20 && start > 0) start = Math.max(0, at - 20);
+      show();
+      var shown = body.children[at - start];
+      Array.prototype.forEach.call(document.querySelectorAll('tr.target'), function (old) {
+        old.classList.remove('target');
+      });
+      shown.classList.add('target');
+      shown.tabIndex = -1;
+      shown.scrollIntoView({block: 'center'});
+      shown.focus({preventScroll: true});
+      log.setAttribute('data-target', String(index));
+    }
+
+    input.addEventListener('focus', foldAll);
     input.addEventListener('input', function () {
       window.clearTimeout(timer);
-      timer = window.setTimeout(filter, rows.length > 20000 ? 150 : 0);
+      timer = window.setTimeout(apply, rows.length > 20000 ? 60 : 0);
     });
-    previous.addEventListener('click', function () { page -= 1; show(); });
-    next.addEventListener('click', function () { page += 1; show(); });
+    Array.prototype.forEach.call(boxes, function (box) { box.addEventListener('change', apply); });
+    Array.prototype.forEach.call(pagers, function (pager) {
+      pager.querySelector('.previous').addEventListener('click', function () { turn(-1); });
+      pager.querySelector('.next').addEventListener('click', function () { turn(1); });
+    });
     input.value = wanted;
     tools.hidden = false;
     table.hidden = false;
-    filter();
-    // Paper gets every matching row, not the page on screen.
-    logs.push({all: function () { render(matches); }, page: show});
+    apply();
+    logs[number] = {
+      rows: rows, goTo: goTo,
+      all: function () { body.innerHTML = matches.map(function (row) { return row.html; }).join(''); },
+      page: show,
+      // The timeline's window narrows the log; null is the whole battle.
+      narrow: function (window_, text) {
+        span = window_;
+        windowText.hidden = !window_;
+        windowText.textContent = window_ ? 'Only rows from ' + text : '';
+        apply();
+      }
+    };
   }
 
-  Array.prototype.forEach.call(document.querySelectorAll('.log'), setUp);
-  window.addEventListener('beforeprint', function () { logs.forEach(function (l) { l.all(); }); });
-  window.addEventListener('afterprint', function () { logs.forEach(function (l) { l.page(); }); });
+  // Every loss of a battle, from the rows its losses table keeps in
+  // <noscript>, which are then shown: the link, game time and label.
+  var LOSS = /^<tr class="loss" data-label="([^"]*)"><td><a href="#b\d+-e(\d+)">[^<]*<\/a><td>(-?\d+)<td>/;
+  function lossesOf(section) {
+    var holder = section.querySelector('.losses-all');
+    if (!holder) return [];
+    var lines = holder.querySelector('noscript').textContent.split('\n').filter(function (line) {
+      return line.lastIndexOf('<tr', 0) === 0;
+    });
+    // A few hundred rows at first: a table of thousands takes the browser
+    // seconds to lay out. The rest come on demand, and on paper.
+    var table = holder.querySelector('table.shown');
+    var body = table.querySelector('tbody');
+    function render(all) {
+      body.innerHTML = (all ? lines : lines.slice(0, LOSSES)).join('');
+    }
+    render(false);
+    table.hidden = false;
+    if (lines.length > LOSSES) {
+      var more = document.createElement('button');
+      more.type = 'button';
+      more.className = 'all-losses';
+      more.textContent = 'Show all ' + count(lines.length) + ' losses';
+      more.addEventListener('click', function () { render(true); more.remove(); });
+      holder.appendChild(more);
+      window.addEventListener('beforeprint', function () { render(true); });
+    }
+    return lines.map(function (line) {
+      var m = LOSS.exec(line);
+      return {t: Number(m[3]), row: m[2], label: m[1].replace(/&(lt|gt|quot|#39|amp);/g, function (all, name) {
+        return REFS[name];
+      })};
+    });
+  }
+
+  // --- The timeline, drawn again at the scale of a window of game time ---
+
+  var W = 1000, LEFT = 120, RIGHT = 984, LANES = 3, LANE = 19, CHAR = 9, NEAR = 12;
+  var STEPS = [1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200,
+               86400, 172800, 604800, 1209600, 2419200, 7862400, 15724800, 31449600];
+
+  function make(name, attributes, text) {
+    var element = document.createElementNS(SVG, name);
+    Object.keys(attributes).forEach(function (key) { element.setAttribute(key, attributes[key]); });
+    if (text !== undefined) element.textContent = text;
+    return element;
+  }
+
+  function tickStep(span) {
+    for (var i = 0; i < STEPS.length; i++) if (span / STEPS[i] <= 7) return STEPS[i];
+    var step = STEPS[STEPS.length - 1];
+    while (span / step > 7) step *= 10;
+    return step;
+  }
+
+  function setUpTimeline(figure) {
+    var number = figure.getAttribute('data-battle');
+    var log = logs[number];
+    var section = figure.closest('section');
+    var lo = Number(figure.getAttribute('data-lo')), hi = Number(figure.getAttribute('data-hi'));
+    var originT = figure.getAttribute('data-origin-t');
+    var originS = Number(figure.getAttribute('data-origin-s'));
+    var dated = originT !== null;
+    originT = Number(originT);
+    var unknown = figure.hasAttribute('data-unknown');
+    var scroll = figure.querySelector('.scroll');
+    var zoom = figure.querySelector('.zoom');
+    var windowText = zoom.querySelector('.window-text');
+    var losses = lossesOf(section);
+    var rows = log ? log.rows : [];
+    var changes = rows.filter(function (row) { return row.kind === 'tf'; });
+    var levels = changes.map(function (row) { return row.f; })
+        .sort(function (a, b) { return a - b; })
+        .filter(function (f, i, all) { return i === 0 || all[i - 1] !== f; });
+    var view = [lo, hi];
+
+    function when(t, full) {
+      if (!dated) return 'game time ' + t;
+      var text = new Date((originS + Math.max(t, originT) - originT - 2209161600) * 1000).toISOString();
+      return full ? text.slice(0, 10) + ' ' + text.slice(11, 19) : text.slice(11, 19);
+    }
+
+    function x(t) {
+      return view[1] === view[0] ? (LEFT + RIGHT) / 2 : LEFT + (t - view[0]) * (RIGHT - LEFT) / (view[1] - view[0]);
+    }
+
+    function timeAt(px) {
+      return Math.round(view[0] + (Math.min(Math.max(px, LEFT), RIGHT) - LEFT) * (view[1] - view[0]) / (RIGHT - LEFT));
+    }
+
+    // Losses in the window, nearer than a marker's width sharing one.
+    function markers() {
+      var list = [];
+      losses.forEach(function (loss) {
+        if (loss.t < view[0] || loss.t > view[1]) return;
+        var at = x(loss.t);
+        var last = list[list.length - 1];
+        if (last && at - last.x < NEAR) last.losses.push(loss);
+        else list.push({x: at, losses: [loss]});
+      });
+      return list;
+    }
+
+    function draw() {
+      var marks = markers();
+      var lanes = [];
+      marks.forEach(function (mark) {
+        mark.text = mark.losses.length > 1 ? count(mark.losses.length) + ' lost' : mark.losses[0].label;
+        var width = mark.text.length * CHAR;
+        mark.end = mark.x + 4 + width > W;
+        mark.left = mark.end ? mark.x - 4 - width : mark.x + 4;
+        mark.lane = -1;
+        for (var lane = 0; lane < LANES; lane++) {
+          if (lanes[lane] === undefined || lanes[lane] + 4 <= mark.left) {
+            lanes[lane] = mark.left + width;
+            mark.lane = lane;
+            break;
+          }
+        }
+      });
+      var used = lanes.length;
+      var markerY = 18 + used * LANE;
+      var factorTop = markerY + 20;
+      var band = Math.max(64, (levels.length - 1) * 19);
+      var tickBottom = factorTop + 24 + band + 20 + 30;
+      var axisY = tickBottom + 4;
+      var height = axisY + 26;
+      var svg = make('svg', {'class': 'timeline', viewBox: '0 0 ' + W + ' ' + height, role: 'group',
+                             'aria-labelledby': 'timeline-' + number + '-title',
+                             'aria-describedby': 'timeline-' + number + '-desc'});
+      svg.appendChild(make('title', {id: 'timeline-' + number + '-title'}, 'Timeline of battle ' + number));
+      svg.appendChild(make('desc', {id: 'timeline-' + number + '-desc'},
+          (view[0] === lo && view[1] === hi ? 'The whole battle: ' : 'From ' + when(view[0], true) + ' to ' + when(view[1], true) + ': ') +
+          (unknown ? 'losses and time-factor changes not known (no journal read). '
+                   : count(losses.filter(function (l) { return l.t >= view[0] && l.t <= view[1]; }).length) + ' units lost. ') +
+          'Each loss marker links to its row in the log.'));
+      // The axis.
+      var step = tickStep(view[1] - view[0]);
+      svg.appendChild(make('line', {'class': 'axis', x1: LEFT, y1: axisY, x2: RIGHT, y2: axisY}));
+      // Steps fall on round dates, or round game times without a date.
+      var shift = dated ? originS - originT : 0;
+      for (var t = Math.ceil((view[0] + shift) / step) * step - shift; t <= view[1]; t += step) {
+        var at = x(t);
+        svg.appendChild(make('line', {'class': 'grid', x1: at, y1: 6, x2: at, y2: axisY + 4}));
+        var label = !dated ? String(t) : step >= 86400 ? when(t, true).slice(0, 10)
+                  : step < 60 ? when(t, false) : when(t, false).slice(0, 5);
+        svg.appendChild(make('text', {'class': 'tick-label', x: at, y: axisY + 19}, label));
+      }
+      svg.appendChild(make('text', {'class': 'band', x: 0, y: axisY + 19}, dated ? when(view[0], true).slice(0, 10) : 'game time'));
+      // Losses.
+      svg.appendChild(make('text', {'class': 'band', x: 0, y: markerY + 5}, 'Losses'));
+      if (unknown || !losses.length) {
+        svg.appendChild(make('text', {'class': 'none', x: LEFT, y: markerY + 5},
+            unknown ? 'not known: only the battle journal records losses, and none was read' : 'no unit lost'));
+      }
+      // The time factor, from the one in force at the window's start.
+      svg.appendChild(make('text', {'class': 'band', x: 0, y: factorTop + 11}, 'Time factor'));
+      if (unknown || !changes.length) {
+        svg.appendChild(make('text', {'class': 'none', x: LEFT, y: factorTop + band / 2 + 5},
+            unknown ? 'not known: only the battle journal records time-factor changes, and none was read'
+                    : 'no change of the time factor'));
+      } else {
+        var levelY = function (f) {
+          return levels.length === 1 ? factorTop + 24 + band / 2
+                                     : factorTop + 24 + band - levels.indexOf(f) * band / (levels.length - 1);
+        };
+        levels.forEach(function (f) {
+          svg.appendChild(make('text', {'class': 'level', x: LEFT - 6, y: levelY(f) + 5}, '\u00d7' + f));
+        });
+        var d = '', lastX = null;
+        changes.forEach(function (row) {
+          if (row.t > view[1]) return;
+          var px = Math.max(x(row.t), LEFT);
+          if (row.t <= view[0] || d === '') d = 'M' + px + ' ' + levelY(row.f);
+          else d += 'H' + px + 'V' + levelY(row.f);
+          lastX = px;
+        });
+        if (d) {
+          d += 'H' + Math.max(x(Math.min(hi, view[1])), lastX + 8);
+          svg.appendChild(make('path', {'class': changes.length > 100 ? 'step dense' : 'step', d: d}));
+        }
+      }
+      // Messages, counted per two units of width.
+      svg.appendChild(make('text', {'class': 'band', x: 0, y: tickBottom - 6}, 'Messages'));
+      var slots = {}, most = 0;
+      rows.forEach(function (row) {
+        if (row.kind !== 'msg' || row.t < view[0] || row.t > view[1]) return;
+        var slot = Math.floor((x(row.t) - LEFT) / 2);
+        slots[slot] = (slots[slot] || 0) + 1;
+        most = Math.max(most, slots[slot]);
+      });
+      var ticks = '';
+      var bits = function (n) { return Math.floor(Math.log2(n)) + 1; };
+      Object.keys(slots).forEach(function (slot) {
+        ticks += 'M' + (LEFT + Number(slot) * 2 + 1) + ' ' + tickBottom + 'v-' + (6 + bits(slots[slot]) * 24 / bits(most)).toFixed(1);
+      });
+      if (ticks) svg.appendChild(make('path', {'class': 'ticks', d: ticks}));
+      else svg.appendChild(make('text', {'class': 'none', x: LEFT, y: tickBottom - 6}, 'no message'));
+      // Markers, each a link to its first loss's row; several zoom in on a click.
+      marks.forEach(function (mark) {
+        if (mark.lane >= 0) {
+          svg.appendChild(make('line', {'class': 'lead', x1: mark.x, y1: markerY - 7, x2: mark.x, y2: markerY - 9 - mark.lane * LANE}));
+          svg.appendChild(make('text', {'class': mark.end ? 'sink-label end' : 'sink-label',
+                                        x: mark.end ? mark.left + mark.text.length * CHAR : mark.left,
+                                        y: markerY - 12 - mark.lane * LANE}, mark.text));
+        }
+      });
+      marks.forEach(function (mark) {
+        var first = mark.losses[0], last = mark.losses[mark.losses.length - 1];
+        var link = make('a', {href: '#b' + number + '-e' + first.row, 'class': 'mark'});
+        var several = mark.losses.length > 1;
+        link.setAttribute('aria-label', several
+            ? count(mark.losses.length) + ' units lost from ' + when(first.t, true) + ' to ' + when(last.t, true)
+            : first.label + ', ' + when(first.t, true));
+        if (several && last.t > first.t) link.setAttribute('data-zoom', first.t + ' ' + last.t);
+        var circle = make('circle', {'class': 'sink', cx: mark.x, cy: markerY, r: several ? 7 : 5});
+        circle.appendChild(make('title', {}, link.getAttribute('aria-label')));
+        link.appendChild(circle);
+        svg.appendChild(link);
+      });
+      svg.addEventListener('pointerdown', startDrag);
+      scroll.replaceChildren(svg);
+      figure.setAttribute('data-view', view[0] + ' ' + view[1]);
+      figure.setAttribute('data-markers', String(marks.length));
+      var whole = view[0] === lo && view[1] === hi;
+      windowText.textContent = whole ? 'The whole battle' : 'From ' + when(view[0], true) + ' to ' + when(view[1], true);
+      zoom.querySelector('.reset').disabled = whole;
+      zoom.querySelector('.zoom-out').disabled = whole;
+      zoom.querySelector('.zoom-in').disabled = view[1] - view[0] < 4;
+      zoom.querySelector('.earlier').disabled = whole || view[0] <= lo;
+      zoom.querySelector('.later').disabled = whole || view[1] >= hi;
+    }
+
+    function show(from, to, narrowLog) {
+      from = Math.max(lo, Math.floor(from));
+      to = Math.min(hi, Math.ceil(to));
+      if (to - from < 2) {
+        var middle = (from + to) / 2;
+        from = Math.max(lo, Math.floor(middle - 1));
+        to = Math.min(hi, from + 2);
+      }
+      view = [from, to];
+      draw();
+      if (narrowLog !== false && log) {
+        var whole = from === lo && to === hi;
+        log.narrow(whole ? null : [from, to], when(from, true) + ' to ' + when(to, true));
+      }
+    }
+
+    function scale(by) {
+      var middle = (view[0] + view[1]) / 2, half = (view[1] - view[0]) * by / 2;
+      show(middle - half, middle + half);
+    }
+
+    function pan(by) {
+      var span = view[1] - view[0], shift = span * by;
+      if (view[0] + shift < lo) shift = lo - view[0];
+      if (view[1] + shift > hi) shift = hi - view[1];
+      show(view[0] + shift, view[1] + shift);
+    }
+
+    var drag = null;
+    function unitsAt(event, svg) {
+      var box = svg.getBoundingClientRect();
+      return (event.clientX - box.left) * W / box.width;
+    }
+    function startDrag(event) {
+      if (event.button !== 0 || event.target.closest('a')) return;
+      var svg = event.currentTarget;
+      var from = unitsAt(event, svg);
+      var band = make('rect', {'class': 'selection', x: from, y: 0, width: 0, height: svg.viewBox.baseVal.height});
+      svg.appendChild(band);
+      svg.setPointerCapture(event.pointerId);
+      drag = {svg: svg, from: from, band: band};
+      event.preventDefault();
+    }
+    scroll.addEventListener('pointermove', function (event) {
+      if (!drag) return;
+      var now = unitsAt(event, drag.svg);
+      drag.band.setAttribute('x', Math.min(now, drag.from));
+      drag.band.setAttribute('width', Math.abs(now - drag.from));
+    });
+    scroll.addEventListener('pointerup', function (event) {
+      if (!drag) return;
+      var now = unitsAt(event, drag.svg), from = drag.from;
+      drag = null;
+      if (Math.abs(now - from) < 4) { draw(); return; }
+      show(timeAt(Math.min(now, from)), timeAt(Math.max(now, from)));
+    });
+    scroll.addEventListener('click', function (event) {
+      var link = event.target.closest('a[data-zoom]');
+      if (!link) return;
+      var span = link.getAttribute('data-zoom').split(' ').map(Number);
+      var pad = Math.max(1, (span[1] - span[0]) / 4);
+      event.preventDefault();
+      show(span[0] - pad, span[1] + pad);
+    });
+    scroll.tabIndex = 0;
+    scroll.setAttribute('role', 'region');
+    scroll.setAttribute('aria-label', 'Timeline of battle ' + number + ': + and \u2212 zoom, arrows move, 0 shows the whole battle');
+    scroll.addEventListener('keydown', function (event) {
+      var keys = {'+': function () { scale(0.5); }, '=': function () { scale(0.5); }, '-': function () { scale(2); },
+                  ArrowLeft: function () { pan(-0.25); }, ArrowRight: function () { pan(0.25); },
+                  '0': function () { show(lo, hi); }, Escape: function () { show(lo, hi); }};
+      if (!keys[event.key] || event.target.closest('a')) return;
+      keys[event.key]();
+      event.preventDefault();
+    });
+    zoom.querySelector('.zoom-in').addEventListener('click', function () { scale(0.5); });
+    zoom.querySelector('.zoom-out').addEventListener('click', function () { scale(2); });
+    zoom.querySelector('.earlier').addEventListener('click', function () { pan(-0.5); });
+    zoom.querySelector('.later').addEventListener('click', function () { pan(0.5); });
+    zoom.querySelector('.reset').addEventListener('click', function () { show(lo, hi); });
+    zoom.hidden = false;
+    figure.querySelector('.zoom-help').hidden = false;
+    draw();
+    timelines[number] = {reset: function () { view = [lo, hi]; draw(); }};
+  }
+
+  // "#b3-e42": row 42 of battle 3's log, as a loss's link or a friend's
+  // address gives it.
+  function follow() {
+    var m = /^#b(\d+)-e(\d+)$/.exec(window.location.hash);
+    if (m && logs[m[1]]) logs[m[1]].goTo(Number(m[2]));
+  }
+
+  Array.prototype.forEach.call(document.querySelectorAll('.log'), setUpLog);
+  Array.prototype.forEach.call(document.querySelectorAll('.timeline-figure'), setUpTimeline);
+  document.addEventListener('click', function (event) {
+    var link = event.target.closest && event.target.closest('a[href^="#b"]');
+    if (link && !link.hasAttribute('data-zoom') && link.getAttribute('href') === window.location.hash) {
+      event.preventDefault();
+      follow();
+    }
+  });
+  window.addEventListener('hashchange', follow);
+  follow();
+  // Paper gets every matching row, not the page on screen.
+  window.addEventListener('beforeprint', function () { Object.keys(logs).forEach(function (n) { logs[n].all(); }); });
+  window.addEventListener('afterprint', function () { Object.keys(logs).forEach(function (n) { logs[n].page(); }); });
   document.documentElement.setAttribute('data-script', 'ready');
 })();
 )js";

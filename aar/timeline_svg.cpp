@@ -18,15 +18,20 @@ namespace {
 constexpr std::int64_t kWidth = 10000;
 constexpr std::int64_t kPlotLeft = 1200;
 constexpr std::int64_t kPlotRight = 9840;
+// Texts are 15 units high: the drawing is scrolled sideways at 820 px or
+// more on a phone (12 px text) and printed about 720 px wide (8 pt).
 constexpr std::int64_t kTop = 60;
-constexpr std::int64_t kLaneHeight = 140;
-constexpr int kLanes = 4;
+constexpr std::int64_t kLaneHeight = 190;
+constexpr int kLanes = 3;
+constexpr std::int64_t kLevelGap = 190;  // least room between two named factors
 constexpr std::int64_t kFactorBand = 640;
 constexpr std::int64_t kTickBand = 300;
 constexpr std::int64_t kSlot = 20;       // width of one message-tick slot
-constexpr std::int64_t kCharWidth = 66;  // a generous average at 11 px
+constexpr std::int64_t kCharWidth = 90;  // a generous average at 15 px
 constexpr std::size_t kLabelGroupBytes = 18;
 constexpr std::int64_t kLabelGap = 40;
+// Markers nearer than this share one: they could not be told apart.
+constexpr std::int64_t kClusterSpan = 120;
 constexpr std::string_view kNoGroup = "(no group)";
 
 // "123.4", or "123" for a whole number.
@@ -172,11 +177,12 @@ void AppendAxis(std::string& out, const Axis& axis, std::int64_t top, std::int64
     AppendText(out, "band", 0, y + 150, first_date.substr(0, first_date.size() - 9));
 }
 
-struct PlacedSinking {
-  std::size_t index;  // in battle.sinkings
-  std::int64_t x;
+// One marker: the losses (in time order) it stands for.
+struct Marker {
+  std::vector<std::size_t> sinkings;  // indexes in battle.sinkings
+  std::int64_t x = 0;
   LabelSpan span;
-  bool anchor_end;
+  bool anchor_end = false;
 };
 
 std::string_view GroupName(const Sinking& sinking) {
@@ -184,55 +190,71 @@ std::string_view GroupName(const Sinking& sinking) {
 }
 
 // Markers, their labels and leaders; returns how many got no label.
-std::size_t AppendSinkings(std::string& out, const Battle& battle,
-                           const std::vector<PlacedSinking>& placed, const std::vector<int>& lanes,
+std::size_t AppendSinkings(std::string& out, const Battle& battle, int number,
+                           const std::map<std::string, std::string>& labels,
+                           const std::vector<Marker>& markers, const std::vector<int>& lanes,
                            std::int64_t marker_y) {
   // Leaders first, so that every label's halo covers those crossing it.
   std::size_t unlabelled = 0;
-  for (std::size_t i = 0; i < placed.size(); ++i) {
+  for (std::size_t i = 0; i < markers.size(); ++i) {
     if (lanes[i] >= 0)
-      AppendLine(out, "lead", placed[i].x, marker_y - 50, placed[i].x,
-                 marker_y - 70 - lanes[i] * kLaneHeight);
+      AppendLine(out, "lead", markers[i].x, marker_y - 70, markers[i].x,
+                 marker_y - 90 - lanes[i] * kLaneHeight);
     else
       ++unlabelled;
   }
-  for (std::size_t i = 0; i < placed.size(); ++i) {
-    const PlacedSinking& p = placed[i];
+  for (std::size_t i = 0; i < markers.size(); ++i) {
+    const Marker& m = markers[i];
     if (lanes[i] < 0)
       continue;
-    const Sinking& sinking = battle.sinkings[p.index];
     out += "<text class=\"sink-label";
-    out += p.anchor_end ? " end" : "";
+    out += m.anchor_end ? " end" : "";
     out += "\" x=\"";
-    AppendTenths(out, p.anchor_end ? p.span.right : p.span.left);
+    AppendTenths(out, m.anchor_end ? m.span.right : m.span.left);
     out += "\" y=\"";
-    AppendTenths(out, marker_y - 100 - lanes[i] * kLaneHeight);
+    AppendTenths(out, marker_y - 120 - lanes[i] * kLaneHeight);
     out += "\">";
-    AppendHtmlShortened(out, GroupName(sinking), kLabelGroupBytes);
-    out += " \u00b7 ";
-    AppendHtml(out, sinking.unit);
+    if (m.sinkings.size() > 1) {
+      out += CountText(m.sinkings.size()) + " lost";
+    } else {
+      const Sinking& sinking = battle.sinkings[m.sinkings.front()];
+      AppendHtml(out, labels.at(sinking.group));
+      out += " \u00b7 ";
+      AppendHtml(out, sinking.unit);
+    }
     out += "</text>";
   }
-  // Markers last, over the leaders.
-  for (const PlacedSinking& p : placed) {
-    const Sinking& sinking = battle.sinkings[p.index];
-    const std::string game_time = std::to_string(sinking.at.game_time);
-    out += "<circle class=\"sink\" cx=\"";
-    AppendTenths(out, p.x);
+  // Markers last, over the leaders; each a link to its first loss's row.
+  for (const Marker& m : markers) {
+    const Sinking& first = battle.sinkings[m.sinkings.front()];
+    out += "<a href=\"#b" + std::to_string(number) + "-e" +
+           std::to_string(battle.sinking_rows[m.sinkings.front()]) +
+           "\" class=\"mark\"><circle class=\"sink\" cx=\"";
+    AppendTenths(out, m.x);
     out += "\" cy=\"";
     AppendTenths(out, marker_y);
-    out += "\" r=\"4\"><title>";
-    AppendHtml(out, GroupName(sinking));
-    out += ", unit ";
-    AppendHtml(out, sinking.unit);
-    out += ", ";
-    if (sinking.at.date.empty()) {
-      out += "game time " + game_time;
+    out += m.sinkings.size() > 1 ? "\" r=\"7\"><title>" : "\" r=\"5\"><title>";
+    if (m.sinkings.size() > 1)
+      out += CountText(m.sinkings.size()) + " units lost from ";
+    if (first.at.date.empty())
+      out += "game time " + std::to_string(first.at.game_time);
+    else
+      AppendHtml(out, first.at.date);
+    if (m.sinkings.size() > 1) {
+      const Sinking& last = battle.sinkings[m.sinkings.back()];
+      out += " to ";
+      if (last.at.date.empty())
+        out += "game time " + std::to_string(last.at.game_time);
+      else
+        AppendHtml(out, last.at.date);
+      out += "; the first: ";
     } else {
-      AppendHtml(out, sinking.at.date);
-      out += " (game time " + game_time + ")";
+      out += ": ";
     }
-    out += "</title></circle>";
+    AppendHtml(out, GroupName(first));
+    out += ", unit ";
+    AppendHtml(out, first.unit);
+    out += "</title></circle></a>";
   }
   return unlabelled;
 }
@@ -240,31 +262,48 @@ std::size_t AppendSinkings(std::string& out, const Battle& battle,
 // The time factor as a step line from its first change to the end of the
 // battle. Levels are the distinct factors in order, evenly spaced: the line
 // shows when play sped up or slowed down, and the margin names the levels.
-void AppendTimeFactors(std::string& out, const Battle& battle, const Axis& axis, std::int64_t top) {
-  const std::int64_t bottom = top + kFactorBand;
-  AppendText(out, "band", 0, top + 110, "Time factor");
-  if (battle.time_factors.empty()) {
-    AppendText(out, "none", kPlotLeft, top + kFactorBand / 2 + 40, "no change of the time factor");
-    return;
-  }
+// The distinct factors of a battle, lowest first.
+std::vector<std::int64_t> FactorLevels(const Battle& battle) {
   std::vector<std::int64_t> levels;
   for (const TimeFactorChange& change : battle.time_factors)
     levels.push_back(change.factor);
   std::sort(levels.begin(), levels.end());
   levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
+  return levels;
+}
+
+// The band's height: room for every level to be named.
+std::int64_t FactorBandHeight(std::size_t levels) {
+  return std::max<std::int64_t>(kFactorBand, (static_cast<std::int64_t>(levels) - 1) * kLevelGap);
+}
+
+void AppendTimeFactors(std::string& out, const Battle& battle, const Axis& axis, std::int64_t top,
+                       bool journal) {
+  const std::vector<std::int64_t> levels = FactorLevels(battle);
+  const std::int64_t band = FactorBandHeight(levels.size());
+  const std::int64_t bottom = top + 240 + band;
+  AppendText(out, "band", 0, top + 110, "Time factor");
+  top += 240;  // the levels start below the band's name
+  if (!journal) {
+    AppendText(out, "none", kPlotLeft, top + band / 2 + 50,
+               "not known: only the battle journal records time-factor changes, and none was "
+               "read");
+    return;
+  }
+  if (battle.time_factors.empty()) {
+    AppendText(out, "none", kPlotLeft, top + band / 2 + 50, "no change of the time factor");
+    return;
+  }
   const std::int64_t steps = static_cast<std::int64_t>(levels.size()) - 1;
   auto level_y = [&](std::int64_t factor) {
     if (steps == 0)
-      return top + kFactorBand / 2;
+      return top + band / 2;
     const auto rank = std::lower_bound(levels.begin(), levels.end(), factor) - levels.begin();
-    return bottom - rank * kFactorBand / steps;
+    return bottom - rank * band / steps;
   };
-  // Every level is named when there are few; else the lowest and highest.
-  for (std::size_t i = 0; i < levels.size(); ++i) {
-    if (levels.size() <= 5 || i == 0 || i + 1 == levels.size())
-      AppendText(out, "level", kPlotLeft - 60, level_y(levels[i]) + 40,
-                 "\u00d7" + std::to_string(levels[i]));
-  }
+  // Every level is named: the band grows to give each its line.
+  for (const std::int64_t level : levels)
+    AppendText(out, "level", kPlotLeft - 60, level_y(level) + 50, "\u00d7" + std::to_string(level));
 
   // The changes in time order, each date read once; equal times keep the
   // order of the files.
@@ -299,8 +338,10 @@ void AppendTimeFactors(std::string& out, const Battle& battle, const Axis& axis,
     out += 'V';
     AppendTenths(out, points[i].second);
   }
+  // To the battle's last moment, and a little past it: a change at that
+  // very moment still shows the level it set.
   out += 'H';
-  AppendTenths(out, axis.X(axis.hi()));
+  AppendTenths(out, std::max(axis.X(axis.hi()), points.back().first + 80));
   out += "\"/>";
 }
 
@@ -354,53 +395,145 @@ std::vector<int> AssignLanes(const std::vector<LabelSpan>& spans, int lanes, std
   return assigned;
 }
 
-std::size_t AppendTimeline(std::string& out, const Battle& battle, int number) {
-  const Axis axis(battle);
-
-  // Sinkings along the axis, each label's extent, and the lanes they take.
-  std::vector<PlacedSinking> placed;
-  std::vector<LabelSpan> spans;
-  for (std::size_t i = 0; i < battle.sinkings.size(); ++i) {
-    const Sinking& sinking = battle.sinkings[i];
-    const std::size_t group_bytes = std::min(GroupName(sinking).size(), kLabelGroupBytes + 1);
-    const std::int64_t width =
-        static_cast<std::int64_t>(group_bytes + 3 + sinking.unit.size()) * kCharWidth;
-    PlacedSinking p{i, axis.X(sinking.at), {}, false};
-    p.span = {p.x + 30, p.x + 30 + width};
-    if (p.span.right > kWidth) {
-      p.anchor_end = true;
-      p.span = {p.x - 30 - width, p.x - 30};
+std::map<std::string, std::string> GroupLabels(const std::vector<Sinking>& sinkings) {
+  // A name of more than `limit` bytes keeps its start and its last third:
+  // squadrons 10 and 4 differ at the end.
+  auto label = [](const std::string& name, std::size_t limit) {
+    if (name.size() <= limit)
+      return name;
+    const std::size_t tail = limit / 3;
+    return name.substr(0, limit - 1 - tail) + '\x85' + name.substr(name.size() - tail);
+  };
+  std::map<std::string, std::size_t> limits;
+  for (const Sinking& sinking : sinkings)
+    limits.emplace(sinking.group.empty() ? std::string(kNoGroup) : sinking.group, kLabelGroupBytes);
+  // Names whose labels meet get longer ones, until none meet: every
+  // round lengthens one at least, and whole names differ.
+  for (bool met = true; met;) {
+    met = false;
+    std::map<std::string, std::vector<std::string>> names_of;
+    for (const auto& [name, limit] : limits)
+      names_of[label(name, limit)].push_back(name);
+    for (const auto& [text, names] : names_of) {
+      if (names.size() < 2)
+        continue;
+      for (const std::string& name : names) {
+        std::size_t& limit = limits[name];
+        if (limit < name.size()) {
+          limit = std::min(name.size(), limit + 8);
+          met = true;
+        }
+      }
     }
-    placed.push_back(p);
-    spans.push_back(p.span);
+  }
+  std::map<std::string, std::string> labels;
+  for (const auto& [name, limit] : limits)
+    labels[name == kNoGroup ? std::string() : name] = label(name, limit);
+  // A group named "(no group)" and a group without a name: the second
+  // keeps the label its name gives it.
+  for (const Sinking& sinking : sinkings)
+    labels.try_emplace(sinking.group, label(sinking.group, kLabelGroupBytes));
+  return labels;
+}
+
+std::size_t AppendTimeline(std::string& out, const Battle& battle, int number, bool journal) {
+  const Axis axis(battle);
+  const std::map<std::string, std::string> labels = GroupLabels(battle.sinkings);
+
+  // Losses along the axis in time order, those nearer than a marker's
+  // width sharing one; each marker's label and the lane it takes.
+  std::vector<Marker> markers;
+  for (const LogRow& row : battle.log) {
+    if (row.kind != EventKind::kLoss)
+      continue;
+    const std::int64_t x = axis.X(battle.sinkings[row.index].at);
+    if (markers.empty() || x - markers.back().x >= kClusterSpan)
+      markers.push_back({{}, x, {}, false});
+    markers.back().sinkings.push_back(row.index);
+  }
+  std::vector<LabelSpan> spans;
+  for (Marker& m : markers) {
+    std::size_t chars = CountText(m.sinkings.size()).size() + 5;
+    if (m.sinkings.size() == 1) {
+      const Sinking& sinking = battle.sinkings[m.sinkings.front()];
+      chars = labels.at(sinking.group).size() + 3 + sinking.unit.size();
+    }
+    const std::int64_t width = static_cast<std::int64_t>(chars) * kCharWidth;
+    m.span = {m.x + 40, m.x + 40 + width};
+    if (m.span.right > kWidth) {
+      m.anchor_end = true;
+      m.span = {m.x - 40 - width, m.x - 40};
+    }
+    spans.push_back(m.span);
   }
   const std::vector<int> lanes = AssignLanes(spans, kLanes, kLabelGap);
   const int lanes_used = lanes.empty() ? 0 : *std::max_element(lanes.begin(), lanes.end()) + 1;
 
-  const std::int64_t marker_y = kTop + 100 + lanes_used * kLaneHeight;
-  const std::int64_t factor_top = marker_y + 160;
-  const std::int64_t tick_bottom = factor_top + kFactorBand + 160 + kTickBand;
+  const std::int64_t marker_y = kTop + 120 + lanes_used * kLaneHeight;
+  const std::int64_t factor_top = marker_y + 200;
+  const std::int64_t factor_band = FactorBandHeight(FactorLevels(battle).size());
+  const std::int64_t tick_bottom = factor_top + 240 + factor_band + 200 + kTickBand;
   const std::int64_t axis_y = tick_bottom + 40;
-  const std::int64_t height = axis_y + 220;
+  const std::int64_t height = axis_y + 260;
 
+  const std::string id = "timeline-" + std::to_string(number);
   out += "<svg class=\"timeline\" viewBox=\"0 0 ";
   AppendTenths(out, kWidth);
   out += ' ';
   AppendTenths(out, height);
-  out += "\" role=\"img\" aria-labelledby=\"timeline-title-" + std::to_string(number) +
-         "\"><title id=\"timeline-title-" + std::to_string(number) + "\">Timeline of battle " +
-         std::to_string(number) + ": " + CountText(battle.sinkings.size()) + " sinkings, " +
-         CountText(battle.messages.size()) + " messages, " + CountText(battle.time_factors.size()) +
-         " time-factor changes</title>";
+  out += "\" role=\"group\" aria-labelledby=\"" + id + "-title\" aria-describedby=\"" + id +
+         "-desc\"><title id=\"" + id + "-title\">Timeline of battle " + std::to_string(number) +
+         "</title><desc id=\"" + id + "-desc\">";
+  if (journal)
+    out += CountText(battle.sinkings.size()) + " units lost, " +
+           CountText(battle.time_factors.size()) + " time-factor changes, ";
+  else
+    out += "Losses and time-factor changes not known (no journal read); ";
+  out += CountText(battle.messages.size()) +
+         " messages. Each loss marker links to its row in the log.</desc>";
   AppendAxis(out, axis, kTop, axis_y);
-  AppendText(out, "band", 0, marker_y + 40, "Sinkings");
-  if (battle.sinkings.empty())
-    AppendText(out, "none", kPlotLeft, marker_y + 40, "no unit lost");
-  AppendTimeFactors(out, battle, axis, factor_top);
+  AppendText(out, "band", 0, marker_y + 50, "Losses");
+  if (!journal)
+    AppendText(out, "none", kPlotLeft, marker_y + 50,
+               "not known: only the battle journal records losses, and none was read");
+  else if (battle.sinkings.empty())
+    AppendText(out, "none", kPlotLeft, marker_y + 50, "no unit lost");
+  AppendTimeFactors(out, battle, axis, factor_top, journal);
   AppendMessageTicks(out, battle, axis, tick_bottom);
-  const std::size_t unlabelled = AppendSinkings(out, battle, placed, lanes, marker_y);
+  const std::size_t unlabelled =
+      AppendSinkings(out, battle, number, labels, markers, lanes, marker_y);
   out += "</svg>";
   return unlabelled;
+}
+
+void AppendTimelineFigure(std::string& out, const Battle& battle, int number, bool journal) {
+  // What the script needs to draw the battle again at another scale: the
+  // span of game time, and a date to carry forward for its labels.
+  std::int64_t lo = battle.first.game_time, hi = battle.last.game_time;
+  const std::optional<std::int64_t> start = DateSeconds(battle.start.date);
+  out += "<figure class=\"timeline-figure\" data-battle=\"" + std::to_string(number) +
+         "\" data-lo=\"" + std::to_string(lo) + "\" data-hi=\"" + std::to_string(hi) + "\"";
+  if (start)
+    out += " data-origin-t=\"" + std::to_string(battle.start.game_time) + "\" data-origin-s=\"" +
+           std::to_string(*start) + "\"";
+  out += journal ? ">" : " data-unknown=\"1\">";
+  out +=
+      "<div class=\"zoom\" hidden><span class=\"window-text\" aria-live=\"polite\"></span> "
+      "<button type=\"button\" class=\"zoom-in\">Zoom in</button><button type=\"button\" "
+      "class=\"zoom-out\">Zoom out</button><button type=\"button\" class=\"earlier\">"
+      "Earlier</button><button type=\"button\" class=\"later\">Later</button><button "
+      "type=\"button\" class=\"reset\">Whole battle</button></div><div class=\"scroll\">";
+  const std::size_t unlabelled = AppendTimeline(out, battle, number, journal);
+  out +=
+      "</div><figcaption><span class=\"key-sink\">\u25cf</span> a unit lost, a larger "
+      "marker several (each links to its row in the log) \u00b7 <span "
+      "class=\"key-step\">\u2014</span> the time factor \u00b7 | messages, taller where more "
+      "came at once.<span class=\"zoom-help\" hidden> Drag across the drawing to look closer, "
+      "or use the buttons, or + and \u2212 on the keyboard.</span>";
+  if (unlabelled > 0)
+    out += " " + CountText(unlabelled) + (unlabelled == 1 ? " marker has" : " markers have") +
+           " no label for lack of room; Losses lists every one.";
+  out += "</figcaption></figure>";
 }
 
 }  // namespace tarveld::aar

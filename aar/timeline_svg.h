@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,22 @@
 namespace tarveld::aar {
 
 // Appends the battle's timeline, an <svg> element, to `out`. The battle must
-// have events. Returns how many sinkings got no label.
-std::size_t AppendTimeline(std::string& out, const Battle& battle, int number);
+// have events. `journal`: whether a journal was read, without which losses
+// and time-factor changes are not known. Losses too close to draw apart
+// share one marker that counts them; every marker links to the first of
+// its losses in the log. Returns how many markers got no label.
+std::size_t AppendTimeline(std::string& out, const Battle& battle, int number, bool journal);
+
+// The timeline in its figure: the drawing, what the page's script needs to
+// draw it again at another scale (as data attributes, numbers only), the
+// zoom controls it shows, and the caption.
+void AppendTimelineFigure(std::string& out, const Battle& battle, int number, bool journal);
+
+// The label of each group's name (bytes in the files' code page, 0x85 being
+// its "…"): the name itself when short, else its start and its end. Labels
+// of different names never read the same: names whose labels would are
+// given longer ones, up to the whole name.
+std::map<std::string, std::string> GroupLabels(const std::vector<Sinking>& sinkings);
 
 // A label's extent along the axis, in tenths of a unit.
 struct LabelSpan {

@@ -123,6 +123,58 @@ TEST(AarJournalReader, RefusesLinesThatAreNotWhole) {
   }
 }
 
+// The four forms of FAILURE text, with each reason the plug-in names; a
+// text of another form is not the plug-in's, and an unknown kind of line
+// among them is still skipped without stopping the rest.
+TEST(AarJournalReader, ReadsFailureLinesAndRefusesOthers) {
+  struct Case {
+    std::string text;
+    bool read;
+    FailedFile file;
+    bool recovered;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"report: not written: another program held it (EFCreateError: Unable to create file "
+       "\"C:\\Games\\Tarveld.txt\")",
+       true, FailedFile::kReport, false, "another program held it"},
+      {"report: not written: access was denied (EFCreateError: x (y): z)", true,
+       FailedFile::kReport, false, "access was denied"},
+      {"journal: not flushed: the disk was full (EWriteError: no room)", true, FailedFile::kJournal,
+       false, "the disk was full"},
+      {"journal: not flushed: system error 1117 (EOSError: I/O device error)", true,
+       FailedFile::kJournal, false, "system error 1117"},
+      {"report: written again", true, FailedFile::kReport, true, ""},
+      {"journal: flushed again", true, FailedFile::kJournal, true, ""},
+      {"report: flushed again", false, {}, false, ""},
+      {"journal: not written: the disk was full (E: m)", false, {}, false, ""},
+      {"report: not written: the cat sat on it (E: m)", false, {}, false, ""},
+      {"report: not written: system error (E: m)", false, {}, false, ""},
+      {"report: not written: system error 5x (E: m)", false, {}, false, ""},
+      {"report: not written: the disk was full", false, {}, false, ""},
+      {"report: not written: the disk was full (EWriteErr", false, {}, false, ""},
+      {"report: written again later", false, {}, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    JournalEntry entry;
+    ASSERT_EQ(ReadJournalLine(Line(kDate, "00100060", "FAILURE", c.text), entry), c.read);
+    if (!c.read)
+      continue;
+    EXPECT_EQ(entry.kind, JournalKind::kFailure);
+    EXPECT_EQ(entry.failed_file, c.file);
+    EXPECT_EQ(entry.recovered, c.recovered);
+    EXPECT_EQ(entry.reason, c.reason);
+    EXPECT_EQ(entry.text, c.text);
+  }
+  const JournalRead read =
+      ReadJournal(Line(kDate, "00100060", "FAILURE", "report: written again") + "\r\n" +
+                  Line(kDate, "00100060", "WEATHER", "a kind of the future") + "\r\n" +
+                  Line(kDate, "00100060", "MESSAGE", "after it") + "\r\n");
+  EXPECT_EQ(read.entries.size(), 2u);
+  EXPECT_EQ(read.skipped_lines, (std::vector<std::size_t>{2}));
+}
+
 TEST(AarJournalReader, CountsAndNamesTheLinesItSkips) {
   const std::string good = Line(kDate, "00100060", "MESSAGE", "kept");
   // Line 2 was cut short by a crash and ended by the next write; line 4 is

@@ -4,6 +4,7 @@
 // readable at thousands of events.
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -137,31 +138,94 @@ TEST(AarPage, EmptyAndUndatedBattlesMakeASoundPage) {
   EXPECT_EQ(Occurrences(page, "<svg"), 1u);
   EXPECT_NE(page.find(">game time</text>"), std::string::npos);
   EXPECT_NE(page.find("(no group)"), std::string::npos);
-  EXPECT_EQ(Occurrences(page, "<tr class=\"msg\">"), 1u);
+  EXPECT_EQ(Occurrences(page, "<td><td>"), 1u);
   EXPECT_EQ(page.find("nan"), std::string::npos);
 }
 
-// Five thousand messages and sixty sinkings within two minutes: every
-// message is in the log, but the ticks are one per slot and the labels
-// never more than fit.
-TEST(AarPage, TheTimelineThinsOutWhenCrowded) {
+// A run of report failures that ends, and a journal failure that does not:
+// each a notice at the battle's top with the game's HH:MM, and rows of
+// their own kind in the log.
+TEST(AarPage, FailuresAreNoticesAndRowsOfTheirOwn) {
+  const std::string failed =
+      "report: not written: another program held it (EFCreateError: Unable to create file)";
+  const std::string page = PageOfJournal({
+      "1942-06-04 10:30:00 | 00100000 | SCENARIO   | Start=1942-06-04 10:30:00, Scenario=A",
+      "1942-06-04 10:42:00 | 00100720 | FAILURE    | " + failed,
+      "1942-06-04 10:43:00 | 00100780 | FAILURE    | " + failed,
+      "1942-06-04 10:44:00 | 00100840 | FAILURE    | journal: not flushed: the disk was full "
+      "(EWriteError: no room)",
+      "1942-06-04 10:45:30 | 00100930 | FAILURE    | journal: not flushed: the disk was full "
+      "(EWriteError: no room)",
+      "1942-06-04 10:47:00 | 00101020 | FAILURE    | report: written again",
+      "1942-06-04 10:50:00 | 00101200 | MESSAGE    | carry on",
+  });
+  EXPECT_NE(page.find("The report could not be written</strong> from 10:42 to 10:47: another "
+                      "program held it."),
+            std::string::npos);
+  EXPECT_NE(page.find("The journal could not be flushed</strong> from 10:44 on: the disk was "
+                      "full. The last attempt that failed was at 10:45"),
+            std::string::npos);
+  EXPECT_EQ(Occurrences(page, "class=\"k-fail\"><td>"), 5u);
+  EXPECT_NE(page.find("<a href=\"#b1-e0\">In the log</a>"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"#b1-e2\">In the log</a>"), std::string::npos);
+}
+
+// Labels are short, and still tell groups apart: squadrons 10 and 4 share
+// their first eighteen bytes.
+TEST(AarPage, GroupLabelsNeverReadTheSame) {
+  std::vector<Sinking> sinkings;
+  const std::vector<std::string> names = {"Destroyer Squadron 10",
+                                          "Destroyer Squadron 4",
+                                          "Destroyer Squadron 14",
+                                          "Cruiser Division 5 (heavy) North",
+                                          "Cruiser Division 5 (light) North",
+                                          "TF-16",
+                                          "",
+                                          std::string(2000, 'x') + "a",
+                                          std::string(2000, 'x') + "b"};
+  for (const std::string& name : names)
+    sinkings.push_back({{}, name, "01"});
+  const std::map<std::string, std::string> labels = GroupLabels(sinkings);
+  std::map<std::string, std::string> group_of;
+  for (const std::string& name : names) {
+    const std::string& label = labels.at(name);
+    EXPECT_TRUE(group_of.emplace(label, name).second)
+        << "\"" << name << "\" and \"" << group_of[label] << "\" both read " << label;
+  }
+  EXPECT_EQ(labels.at("TF-16"), "TF-16");
+  EXPECT_LE(labels.at("Destroyer Squadron 10").size(), 18u);
+  EXPECT_LT(labels.at(names[7]).size(), 100u);
+}
+
+// Five thousand messages and sixty sinkings within two minutes, eighteen
+// of them in one second: every message is in the log, the ticks are one
+// per slot, and losses too close to tell apart share a marker that counts
+// them, so no loss is without a marker or a link.
+TEST(AarPage, TheTimelineMergesCrowdedLossesAndCountsThem) {
   Battle battle;
   battle.scenario = "Crowded";
   battle.start = {"1942-06-04 04:30:00", 100000};
   const std::int64_t start = *DateSeconds(battle.start.date);
   for (int i = 0; i < 5000; ++i)
-    battle.messages.push_back({{DateText(start + i % 120), 100000 + i % 120}, "m"});
-  for (int i = 0; i < 60; ++i)
+    battle.messages.push_back({{DateText(start + i % 3600), 100000 + i % 3600}, "m"});
+  for (int i = 0; i < 18; ++i)
     battle.sinkings.push_back({{"1942-06-04 04:31:00", 100060}, "Escort Group Nine", "12"});
+  for (int i = 0; i < 42; ++i)
+    battle.sinkings.push_back({{DateText(start + 600 + i * 70), 100600 + i * 70}, "TF-16", "03"});
   battle.first = battle.start;
-  battle.last = {"1942-06-04 04:31:59", 100119};
+  battle.last = {"1942-06-04 05:29:59", 103599};
+  ArrangeLog(battle);
 
   std::string svg;
-  const std::size_t unlabelled = AppendTimeline(svg, battle, 1);
-  EXPECT_EQ(Occurrences(svg, "class=\"sink\""), 60u);
+  const std::size_t unlabelled = AppendTimeline(svg, battle, 1, true);
+  // Markers 1.2 % of the width apart at 70 s of the hour: all 42 apart;
+  // the eighteen in one second share one, which says so.
+  EXPECT_EQ(Occurrences(svg, "class=\"sink\""), 43u);
+  EXPECT_NE(svg.find(">18 lost</text>"), std::string::npos);
+  EXPECT_NE(svg.find("18 units lost from 1942-06-04 04:31:00"), std::string::npos);
+  EXPECT_EQ(Occurrences(svg, "<a href=\"#b1-e"), 43u);
   const std::size_t labels = Occurrences(svg, "class=\"sink-label");
-  EXPECT_EQ(labels + unlabelled, 60u);
-  EXPECT_LE(labels, 4u);
+  EXPECT_EQ(labels + unlabelled, 43u);
   const std::size_t path = svg.find("class=\"ticks\" d=\"");
   ASSERT_NE(path, std::string::npos);
   const std::size_t ticks = Occurrences(svg.substr(path, svg.find("\"/>", path) - path), "M");
@@ -171,8 +235,14 @@ TEST(AarPage, TheTimelineThinsOutWhenCrowded) {
   AfterAction after;
   after.battles.push_back(battle);
   const std::string page = RenderPage(after);
-  EXPECT_EQ(Occurrences(page, "<tr class=\"msg\">"), 5000u);
-  EXPECT_NE(page.find(CountText(unlabelled) + " losses have no label"), std::string::npos);
+  EXPECT_EQ(Occurrences(page, "<td><td>"), 5000u);
+  // Every loss, in the losses table too, links to its row of the log.
+  EXPECT_EQ(Occurrences(page, "<td>Loss<td>"), 60u);
+  for (std::size_t i = 0; i < battle.sinkings.size(); ++i) {
+    const std::string id = "b1-e" + std::to_string(battle.sinking_rows[i]);
+    ASSERT_EQ(Occurrences(page, "<tr id=\"" + id + "\" class=\"k-loss\">"), 1u) << id;
+    EXPECT_GE(Occurrences(page, "href=\"#" + id + "\""), 1u) << id;
+  }
 }
 
 // No two labels of one lane come closer than the gap, and a label left out
