@@ -432,7 +432,10 @@ TEST(AarProgram, NeverWritesThePageOverItsInputs) {
       {{dir.File("fifo-game")}, "Tarveld.log: it is not a regular file"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.arguments.front() + " " + c.arguments[1]);
+    std::string trace;
+    for (const std::string& argument : c.arguments)
+      trace += argument + " ";
+    SCOPED_TRACE(trace);
     const HostRun run = RunProgram(TARVELD_AAR, c.arguments, dir.path());
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
