@@ -347,10 +347,9 @@ std::uint32_t ReportWriter::NextPause(std::uint32_t pause) const {
   return pause == 0 ? first_pause_ms_ : std::min(pause * 2, longest_pause_ms_);
 }
 
-bool ReportWriter::ApplyUpTo(std::uint64_t end) {
+void ReportWriter::ApplyUpTo(std::uint64_t end) {
   if (reader_.Position() >= end)
-    return true;
-  bool all = true;
+    return;
   // The flag goes up before the first change of the store and down after
   // the last, each fenced, so that the unload at exit never takes a store
   // changed halfway for a whole one.
@@ -367,14 +366,12 @@ bool ReportWriter::ApplyUpTo(std::uint64_t end) {
       // The store could not be opened: this call's other changes go too, as
       // an entry point stops at its first failure.
       dropped_call_ = change.call;
-      all = false;
       Say(std::string(change.caller) + ": " + FailureText(std::current_exception()));
     }
   }
   applied_.store(end);
   std::atomic_thread_fence(std::memory_order_seq_cst);
   changing_.store(false);
-  return all;
 }
 
 void ReportWriter::Apply(const ReportChange& change) {
@@ -432,9 +429,9 @@ void ReportWriter::OpenStore(const std::string& path) {
 void ReportWriter::WriteStore() {
   if (!dirty_.load() || !store_)
     return;
-  writing_ = applied_.load();
+  const std::uint64_t holds = applied_.load();
   DirectOutput().Replace(store_->FileName(), store_->Text());
-  on_disk_.store(writing_);
+  on_disk_.store(holds);
   dirty_.store(false);
 }
 

@@ -133,9 +133,9 @@ class ReportWriter final {
 
   // The worker's side (the writer's thread, or the one thread doing the
   // work when none runs). Applies every change published before `end`,
-  // naming each failure, and says when one failed; the store is marked as
-  // changing throughout, for the unload.
-  bool ApplyUpTo(std::uint64_t end);
+  // naming each failure; the store is marked as changing throughout, for
+  // the unload.
+  void ApplyUpTo(std::uint64_t end);
   // One change; throws what failed.
   void Apply(const ReportChange& change);
   // Makes the store one on `path`'s newest text.
@@ -180,7 +180,6 @@ class ReportWriter final {
   std::atomic<bool> dirty_{false};         // the store's text is not on disk
   std::atomic<bool> changing_{false};      // the store is being changed
   std::uint64_t dropped_call_ = 0;         // a call whose store failed to open
-  std::uint64_t writing_ = 0;              // applied_ when the write in hand began
   const char* last_caller_ = "report";     // the caller of the last change applied
   std::atomic<int> phase_{kNoThread};
 
