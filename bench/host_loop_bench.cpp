@@ -43,24 +43,18 @@
 // Every failure the plug-in names on the debug output is counted; any
 // failure marks the run FAILED and the exit status 1, so that a failing
 // write cannot pass for a fast one.
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -68,6 +62,9 @@
 
 #include "bench/bench_platform.h"
 #include "bench/bench_report.h"
+#include "bench/host_loop_options.h"
+#include "bench/host_loop_stats.h"
+#include "bench/host_loop_tables.h"
 #include "platform/platform.h"
 #include "plugin/exports.h"
 #include "plugin/report_writer.h"
@@ -76,14 +73,25 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tarveld::bench::Clock;
+using tarveld::bench::Count;
 using tarveld::bench::kReportHead;
+using tarveld::bench::LoadAverage;
 using tarveld::bench::LogSection;
 using tarveld::bench::LogTime;
 using tarveld::bench::Message;
+using tarveld::bench::Micros;
+using tarveld::bench::Mode;
+using tarveld::bench::ModeName;
+using tarveld::bench::Options;
+using tarveld::bench::ParseOptions;
+using tarveld::bench::PrintTables;
 using tarveld::bench::ReadWholeFile;
+using tarveld::bench::Result;
+using tarveld::bench::Sampler;
+using tarveld::bench::Stats;
+using tarveld::bench::Summarise;
 using tarveld::bench::WriteWholeFile;
-using Clock = std::chrono::steady_clock;
-using Mode = tarveld::ReportWriter::Mode;
 
 // The bench platform, counting the report writes and journal flushes that
 // succeed and timing the latest write. The writer's thread calls these,
@@ -121,23 +129,6 @@ HostLoopPlatform& Bench() {
 void Fail(const std::string& what) {
   Bench().failures.fetch_add(1);
   std::fprintf(stderr, "BENCH FAILURE: %s\n", what.c_str());
-}
-
-struct Options {
-  std::vector<std::string> dirs = {"/tmp"};
-  std::vector<std::int64_t> keys = {100, 1'000, 10'000, 100'000};
-  std::vector<Mode> modes = {Mode::kCallerThread, Mode::kThread};
-  int scenload = 5;
-  int burst = 1000;
-  int calls = 1000;
-  int lag = 20;
-  int quiet_ms = 20;
-  double budget_s = 10;
-  int min_calls = 50;
-};
-
-const char* ModeName(Mode mode) {
-  return mode == Mode::kThread ? "after" : "before";
 }
 
 // ---------------------------------------------------------------------------
@@ -189,144 +180,8 @@ std::optional<Clock::time_point> WaitForLine(const std::string& path, const std:
 // Keeps the timed copies from being optimised away.
 volatile unsigned copy_sink = 0;
 
-double Micros(Clock::duration d) {
-  return std::chrono::duration<double, std::micro>(d).count();
-}
-
-// ---------------------------------------------------------------------------
-// Statistics and their printing.
-
-struct Stats {
-  std::size_t n = 0;
-  double p50 = 0;
-  double p99 = 0;
-  double max = 0;
-  // Calls during which the host's thread was switched out by the
-  // scheduler (involuntary), or waited in the kernel (voluntary: a lock, a
-  // page, the disk), and the p99 of the calls with neither.
-  std::size_t preempted = 0;
-  std::size_t waited = 0;
-  double undisturbed_p99 = 0;
-};
-
-// Nearest rank: the smallest sample with at least p of all at or below it.
-Stats Summarise(std::vector<double> samples) {
-  Stats stats;
-  stats.n = samples.size();
-  if (samples.empty())
-    return stats;
-  std::sort(samples.begin(), samples.end());
-  const auto rank = [&](double p) {
-    const auto r = static_cast<std::size_t>(std::ceil(p * static_cast<double>(samples.size())));
-    return samples[std::max<std::size_t>(r, 1) - 1];
-  };
-  stats.p50 = rank(0.50);
-  stats.p99 = rank(0.99);
-  stats.max = samples.back();
-  return stats;
-}
-
-struct Switches {
-  long voluntary = 0;
-  long involuntary = 0;
-};
-
-Switches ThreadSwitches() {
-  rusage usage{};
-  ::getrusage(RUSAGE_THREAD, &usage);
-  return {usage.ru_nvcsw, usage.ru_nivcsw};
-}
-
-// Times calls one by one and notes, for each, whether the thread was
-// switched out during it.
-class Sampler {
- public:
-  explicit Sampler(std::size_t expected) { samples_.reserve(expected); }
-
-  // The time the call returned.
-  template <typename Call>
-  Clock::time_point Time(Call&& call) {
-    const Switches before = ThreadSwitches();
-    const Clock::time_point begin = Clock::now();
-    call();
-    const Clock::time_point end = Clock::now();
-    const Switches after = ThreadSwitches();
-    const double us = Micros(end - begin);
-    samples_.push_back(us);
-    if (after.involuntary != before.involuntary)
-      ++preempted_;
-    else if (after.voluntary != before.voluntary)
-      ++waited_;
-    else
-      undisturbed_.push_back(us);
-    return end;
-  }
-
-  std::size_t size() const { return samples_.size(); }
-
-  Stats Summary() const {
-    Stats stats = Summarise(samples_);
-    stats.preempted = preempted_;
-    stats.waited = waited_;
-    stats.undisturbed_p99 = Summarise(undisturbed_).p99;
-    return stats;
-  }
-
- private:
-  std::vector<double> samples_;
-  std::vector<double> undisturbed_;
-  std::size_t preempted_ = 0;
-  std::size_t waited_ = 0;
-};
-
-std::string Duration(double us) {
-  char text[32];
-  if (us < 10)
-    std::snprintf(text, sizeof text, "%.1f µs", us);
-  else if (us < 1000)
-    std::snprintf(text, sizeof text, "%.0f µs", us);
-  else if (us < 100'000)
-    std::snprintf(text, sizeof text, "%.2f ms", us / 1000);
-  else
-    std::snprintf(text, sizeof text, "%.0f ms", us / 1000);
-  return text;
-}
-
-std::string Count(std::int64_t n) {
-  const std::string digits = std::to_string(n);
-  std::string text;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0)
-      text += ',';
-    text += digits[i];
-  }
-  return text;
-}
-
 // ---------------------------------------------------------------------------
 // One run: one directory, one report size, one mode.
-
-struct Result {
-  std::int64_t keys = 0;
-  Mode mode = Mode::kThread;
-  std::size_t report_bytes = 0;
-  Stats scenload, msglog, timefactor, unitsink;
-  Stats copy;  // the report's bytes copied into a buffer already big enough
-  long burst_writes = 0;
-  long burst_flushes = 0;
-  long timefactor_flushes = 0;  // journal flushes of the TimeFactor burst
-  long unitsink_flushes = 0;    // and of the UnitSink burst
-  double burst_end_us = -1;     // last MsgLog's return to a reader seeing it
-  Stats lag_visible, lag_disk;
-  long failures = 0;
-  const Stats& Of(std::string_view call) const {
-    return call == "MsgLog"       ? msglog
-           : call == "TimeFactor" ? timefactor
-           : call == "UnitSink"   ? unitsink
-           : call == "ScenLoad"   ? scenload
-                                  : copy;
-  }
-};
 
 const tarveld::GameDateRec kStart{1942, 5, 4, 6, 0, 0, 0};
 
@@ -514,200 +369,6 @@ class Run {
   Result result_;
   std::int64_t next_ = 0;  // index of the next message: its game time is new
 };
-
-// ---------------------------------------------------------------------------
-// The command line and the tables.
-
-template <typename T, typename Parse>
-std::vector<T> List(std::string_view text, Parse parse) {
-  std::vector<T> items;
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    items.push_back(parse(text.substr(0, comma)));
-    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-  }
-  return items;
-}
-
-bool ParseOptions(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const std::size_t equals = arg.find('=');
-    const std::string_view name = arg.substr(0, equals);
-    const std::string value(equals == std::string_view::npos ? "" : arg.substr(equals + 1));
-    const auto number = [&] { return std::atoi(value.c_str()); };
-    if (name == "--dir") {
-      options.dirs = List<std::string>(value, [](std::string_view s) { return std::string(s); });
-    } else if (name == "--keys") {
-      options.keys = List<std::int64_t>(
-          value, [](std::string_view s) { return std::atoll(std::string(s).c_str()); });
-    } else if (name == "--mode") {
-      bool ok = true;
-      options.modes = List<Mode>(value, [&](std::string_view s) {
-        ok = ok && (s == "before" || s == "after");
-        return s == "after" ? Mode::kThread : Mode::kCallerThread;
-      });
-      if (!ok)
-        return false;
-    } else if (name == "--scenload") {
-      options.scenload = number();
-    } else if (name == "--burst") {
-      options.burst = number();
-    } else if (name == "--calls") {
-      options.calls = number();
-    } else if (name == "--lag") {
-      options.lag = number();
-    } else if (name == "--quiet-ms") {
-      options.quiet_ms = number();
-    } else if (name == "--budget") {
-      options.budget_s = std::atof(value.c_str());
-    } else if (name == "--min-calls") {
-      options.min_calls = number();
-    } else {
-      return false;
-    }
-  }
-  const bool keys_ok =
-      std::all_of(options.keys.begin(), options.keys.end(), [](std::int64_t k) { return k > 0; });
-  return !options.dirs.empty() && keys_ok && !options.keys.empty() && !options.modes.empty() &&
-         options.burst > 0 && options.calls > 0 && options.scenload > 0 && options.lag > 0;
-}
-
-std::string FileSystem(const std::string& dir) {
-  struct statfs info {};
-  if (::statfs(dir.c_str(), &info) != 0)
-    return "?";
-  switch (static_cast<unsigned long>(info.f_type)) {
-    case 0xEF53:
-      return "ext4";
-    case 0x01021994:
-      return "tmpfs";
-    case 0x9123683E:
-      return "btrfs";
-    case 0x58465342:
-      return "xfs";
-    case 0x794C7630:
-      return "overlayfs";
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "fs 0x%lx", static_cast<unsigned long>(info.f_type));
-  return text;
-}
-
-std::string LoadAverage() {
-  std::string text = ReadWholeFile("/proc/loadavg");
-  const std::size_t cut = text.find(' ', text.find(' ', text.find(' ') + 1) + 1);
-  return cut == std::string::npos ? text : text.substr(0, cut);
-}
-
-const Result* Find(const std::vector<Result>& results, std::int64_t keys, Mode mode) {
-  for (const Result& r : results) {
-    if (r.keys == keys && r.mode == mode)
-      return &r;
-  }
-  return nullptr;
-}
-
-std::string ModeLabel(const Result& r) {
-  return r.failures == 0
-             ? ModeName(r.mode)
-             : std::string(ModeName(r.mode)) + " **FAILED (" + std::to_string(r.failures) + ")**";
-}
-
-void PrintTables(const Options& options, const std::string& dir,
-                 const std::vector<Result>& results) {
-  std::printf("\n### %s (%s)\n\nHost-thread time per call:\n\n| call | keys |", dir.c_str(),
-              FileSystem(dir).c_str());
-  for (Mode mode : options.modes)
-    std::printf(" %s n | p50 | p99 | max |", ModeName(mode));
-  std::printf("\n|---|---:|");
-  for (std::size_t i = 0; i < options.modes.size(); ++i)
-    std::printf("---:|---:|---:|---:|");
-  std::printf("\n");
-  for (const char* call : {"MsgLog", "TimeFactor", "UnitSink", "ScenLoad", "report copy"}) {
-    for (std::int64_t keys : options.keys) {
-      std::printf("| %s | %s |", call, Count(keys).c_str());
-      for (Mode mode : options.modes) {
-        const Result* r = Find(results, keys, mode);
-        const Stats& s = r->Of(call);
-        std::printf(" %s%zu | %s | %s | %s |", r->failures != 0 ? "FAILED " : "", s.n,
-                    Duration(s.p50).c_str(), Duration(s.p99).c_str(), Duration(s.max).c_str());
-      }
-      std::printf("\n");
-    }
-  }
-
-  std::printf(
-      "\nCalls during which the host's thread was switched out (preempted: by the scheduler; "
-      "waited: in the kernel, for a lock, a page or the disk), and the p99 of the other "
-      "calls:\n\n| call | keys |");
-  for (Mode mode : options.modes)
-    std::printf(" %s preempted | waited | p99 of the rest |", ModeName(mode));
-  std::printf("\n|---|---:|");
-  for (std::size_t i = 0; i < options.modes.size(); ++i)
-    std::printf("---:|---:|---:|");
-  std::printf("\n");
-  for (const char* call : {"MsgLog", "TimeFactor", "UnitSink", "ScenLoad"}) {
-    for (std::int64_t keys : options.keys) {
-      std::printf("| %s | %s |", call, Count(keys).c_str());
-      for (Mode mode : options.modes) {
-        const Stats& s = Find(results, keys, mode)->Of(call);
-        const bool none_left = s.preempted + s.waited == s.n;
-        std::printf(" %zu | %zu | %s |", s.preempted, s.waited,
-                    none_left ? "none left" : Duration(s.undisturbed_p99).c_str());
-      }
-      std::printf("\n");
-    }
-  }
-
-  std::printf(
-      "\nMsgLog burst: report writes and journal flushes from its first call through the "
-      "Finish after it; the last message visible in the report after its call returned:\n\n"
-      "| keys | report bytes | mode | MsgLog calls | report writes | writes per 1,000 calls "
-      "| journal flushes | last message visible after |\n"
-      "|---:|---:|---|---:|---:|---:|---:|---:|\n");
-  for (std::int64_t keys : options.keys) {
-    for (Mode mode : options.modes) {
-      const Result& r = *Find(results, keys, mode);
-      const double per_thousand =
-          r.msglog.n == 0 ? 0 : 1000.0 * static_cast<double>(r.burst_writes) / r.msglog.n;
-      std::printf("| %s | %s | %s | %zu | %ld | %.0f | %ld | %s |\n", Count(keys).c_str(),
-                  Count(static_cast<std::int64_t>(r.report_bytes)).c_str(), ModeLabel(r).c_str(),
-                  r.msglog.n, r.burst_writes, per_thousand, r.burst_flushes,
-                  r.burst_end_us < 0 ? "never" : Duration(r.burst_end_us).c_str());
-    }
-  }
-
-  std::printf(
-      "\nJournal flushes from the first call of a TimeFactor or UnitSink burst through the "
-      "Finish after it:\n\n| keys | mode | TimeFactor calls | journal flushes | UnitSink calls "
-      "| journal flushes |\n|---:|---|---:|---:|---:|---:|\n");
-  for (std::int64_t keys : options.keys) {
-    for (Mode mode : options.modes) {
-      const Result& r = *Find(results, keys, mode);
-      std::printf("| %s | %s | %zu | %ld | %zu | %ld |\n", Count(keys).c_str(),
-                  ModeLabel(r).c_str(), r.timefactor.n, r.timefactor_flushes, r.unitsink.n,
-                  r.unitsink_flushes);
-    }
-  }
-
-  std::printf(
-      "\nLag after a quiet spell: one MsgLog, then the time from its return until a reader "
-      "sees the message in the report (visible), and until the write that holds it returned "
-      "(on disk: flushed, renamed, directory flushed):\n\n"
-      "| keys | mode | n | visible p50 | visible max | on disk p50 | on disk max |\n"
-      "|---:|---|---:|---:|---:|---:|---:|\n");
-  for (std::int64_t keys : options.keys) {
-    for (Mode mode : options.modes) {
-      const Result& r = *Find(results, keys, mode);
-      std::printf("| %s | %s | %zu | %s | %s | %s | %s |\n", Count(keys).c_str(),
-                  ModeLabel(r).c_str(), r.lag_visible.n, Duration(r.lag_visible.p50).c_str(),
-                  Duration(r.lag_visible.max).c_str(), Duration(r.lag_disk.p50).c_str(),
-                  Duration(r.lag_disk.max).c_str());
-    }
-  }
-  std::fflush(stdout);
-}
 
 }  // namespace
 
