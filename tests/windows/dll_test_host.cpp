@@ -780,8 +780,11 @@ int ExitRace(const std::string& kind, int runs) {
     crashed += status != 0;
     lost += !whole;
     if (status != 0 || !whole) {
-      std::printf("  run %d: exit status 0x%lx, last change %s\n", run,
+      std::printf("  run %d: exit status 0x%lx, last change %s", run,
                   static_cast<unsigned long>(status), whole ? "on disk" : "LOST");
+      if (kind == "busy")
+        std::printf(", %d of %d messages", MessagesOnDisk(0, kBurstMessages - 1), kBurstMessages);
+      std::printf("; files: %s\n", FilesBesideProgram().c_str());
     }
   }
   std::printf("exit-race %s: %d runs, %d crashed, %d lost the last change\n", kind.c_str(), runs,
