@@ -62,7 +62,8 @@ void PrintTables(const Options& options, const std::string& dir,
   for (std::size_t i = 0; i < options.modes.size(); ++i)
     std::printf("---:|---:|---:|---:|");
   std::printf("\n");
-  for (const char* call : {"MsgLog", "TimeFactor", "UnitSink", "ScenLoad", "report copy"}) {
+  for (const char* call : {"MsgLog", "TimeFactor", "UnitSink", "ScenLoad",
+                           "ScenLoad, writer running", "report copy"}) {
     for (std::int64_t keys : options.keys) {
       std::printf("| %s | %s |", call, Count(keys).c_str());
       for (Mode mode : options.modes) {
@@ -85,7 +86,8 @@ void PrintTables(const Options& options, const std::string& dir,
   for (std::size_t i = 0; i < options.modes.size(); ++i)
     std::printf("---:|---:|---:|");
   std::printf("\n");
-  for (const char* call : {"MsgLog", "TimeFactor", "UnitSink", "ScenLoad"}) {
+  for (const char* call :
+       {"MsgLog", "TimeFactor", "UnitSink", "ScenLoad", "ScenLoad, writer running"}) {
     for (std::int64_t keys : options.keys) {
       std::printf("| %s | %s |", call, Count(keys).c_str());
       for (Mode mode : options.modes) {
