@@ -32,14 +32,6 @@ std::string CannotRead(const std::string& path, const std::string& reason) {
   return "cannot read " + path + ": " + reason;
 }
 
-// The reason the seam gives for `path`, asked once more after the store
-// failed to open it: the store's own message says only that it failed.
-std::string ReasonOfFailedRead(const std::string& path) {
-  std::string ignored;
-  const platform::IoResult result = platform::Current().ReadFile(path, ignored);
-  return result.ok() ? "it could not be opened" : SystemErrorText(result.os_error);
-}
-
 }  // namespace
 
 bool HasInputs(const std::string& directory) {
@@ -70,8 +62,10 @@ bool ReadInputs(const std::string& directory, Inputs& inputs, std::string& error
   if (report.kind == FileKind::kRegular) {
     try {
       inputs.report = ReadReportFile(inputs.report_path);
-    } catch (const EFOpenError&) {
-      error = CannotRead(inputs.report_path, ReasonOfFailedRead(inputs.report_path));
+    } catch (const EFOpenError& failure) {
+      error =
+          CannotRead(inputs.report_path, failure.OsError() != 0 ? SystemErrorText(failure.OsError())
+                                                                : "it could not be opened");
       return false;
     }
   }

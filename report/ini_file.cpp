@@ -50,10 +50,11 @@ std::string ReadStoreFile(const std::string& file_name, ReportOutput& output) {
   // store, and the first write creates the file.
   platform::Platform& os = platform::Current();
   std::string bytes;
-  if (!output.NewestText(file_name, bytes) && os.IsExistingFile(file_name) &&
-      !os.ReadFile(file_name, bytes).ok()) {
-    throw EFOpenError("Unable to open file \"" + file_name + "\"");
-  }
+  if (output.NewestText(file_name, bytes) || !os.IsExistingFile(file_name))
+    return bytes;
+  const platform::IoResult read = os.ReadFile(file_name, bytes);
+  if (!read.ok())
+    throw EFOpenError("Unable to open file \"" + file_name + "\"", read.os_error);
   return bytes;
 }
 

@@ -355,6 +355,8 @@ TEST_F(IniFileTest, UnreadableFileRaisesOpenError) {
     FAIL() << "no exception";
   } catch (const EFOpenError& error) {
     EXPECT_EQ(error.Message(), "Unable to open file \"" + path + "\"");
+    // The system's reason goes with it, for whoever names the failure.
+    EXPECT_EQ(error.OsError(), 13);
   }
   EXPECT_EQ(ReadBytes(path), Lines({"[s]", "k=1"}));
 }
