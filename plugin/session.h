@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "plugin/file_names.h"
 #include "plugin/game_date.h"
 
 namespace tarveld {
@@ -18,7 +19,6 @@ namespace tarveld {
 inline constexpr std::uint16_t kMajorVersion = 1;   // DLLVer
 inline constexpr std::uint16_t kMinorVersion = 11;  // DLLVerInt
 inline constexpr char kDescription[] = "data collection for After Action Reports";
-inline constexpr char kReportFileName[] = "Tarveld.txt";
 
 struct PluginSession {
   std::int32_t GameClock = 0;              // game seconds; GameTimeOrigin stands for the start date
