@@ -12,8 +12,6 @@ namespace {
 
 namespace layout = journal_format;
 
-constexpr char kDatePattern[] = "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d";
-
 void AppendPadded(std::string& out, std::string_view field, std::size_t width) {
   out.append(field);
   if (field.size() < width)
@@ -40,13 +38,12 @@ void AppendFlattened(std::string& out, std::string_view text) {
 std::string JournalDate(const GameDateRec* start, std::int32_t game_time) {
   if (start == nullptr)
     return std::string(layout::kNoStartDate);
-  return FormatGameDate(kDatePattern, AdvanceGameDate(*start, game_time));
+  return FormatGameDate(AdvanceGameDate(*start, game_time));
 }
 
 std::string ScenarioJournalText(const GameDateRec* start, std::string_view scenario) {
   std::string text(layout::kScenarioStart);
-  text += start != nullptr ? FormatGameDate(kDatePattern, *start)
-                           : std::string(layout::kNoScenarioStart);
+  text += start != nullptr ? FormatGameDate(*start) : std::string(layout::kNoScenarioStart);
   text += layout::kScenarioName;
   text += scenario;
   return text;

@@ -35,8 +35,10 @@ struct PluginSession {
   std::string LogKey;
 };
 
-// `pattern` filled with Year, Month, Day, Hour, Minute and Second of `date`.
-std::string FormatGameDate(std::string_view pattern, const GameDateRec& date);
+// `date` as the report and the journal write it, "1942-06-04 04:30:00":
+// Year, Month, Day, Hour, Minute and Second zero-padded, wider values kept
+// whole.
+std::string FormatGameDate(const GameDateRec& date);
 
 // The session of this loaded module: zeroed at load, never reset.
 PluginSession& Session();
