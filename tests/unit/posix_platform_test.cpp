@@ -132,6 +132,58 @@ TEST(PosixFiles, ReadErrorFailsTheReadAndAnInterruptionDoesNot) {
   }
 }
 
+// A failing fstat is a failure of the operation it serves, as a failing
+// open or read is: its status and errno, nothing read, no descriptor left.
+TEST(PosixFiles, AFailingFstatFailsItsOperation) {
+  static int error;
+  const struct {
+    const char* name;
+    int error;
+    bool flush;  // FlushFile; otherwise ReadFile
+    IoStatus status;
+  } cases[] = {{"read, I/O error", EIO, false, IoStatus::kOpenFailed},
+               {"read, size beyond off_t", EOVERFLOW, false, IoStatus::kOpenFailed},
+               {"flush, I/O error", EIO, true, IoStatus::kCreateFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RealSyscallsAfter restore;
+    TempDir dir;
+    WriteBytes(dir.File("f"), "0123456789");
+    const int descriptors = OpenDescriptors();
+    error = c.error;
+    Syscalls().fstat = [](int, struct stat*) { return errno = error, -1; };
+    std::string bytes = "left over";
+    const platform::IoResult result =
+        c.flush ? Native().FlushFile(dir.File("f")) : Native().ReadFile(dir.File("f"), bytes);
+    Syscalls() = PosixSyscalls{};
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.os_error, c.error);
+    if (!c.flush) {
+      EXPECT_EQ(bytes, "");
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+  }
+}
+
+// The existence test asks the table too. It has no failure to name: a stat
+// that fails counts as no file, as a missing one does, and the store then
+// starts empty.
+TEST(PosixFiles, IsExistingFileStatsThroughTheTable) {
+  static int calls;
+  RealSyscallsAfter restore;
+  TempDir dir;
+  WriteBytes(dir.File("f"), "x");
+  calls = 0;
+  Syscalls().stat = [](const char* path, struct stat* status) {
+    ++calls;
+    return platform::PosixStat(path, status);
+  };
+  EXPECT_TRUE(Native().IsExistingFile(dir.File("f")));
+  EXPECT_EQ(calls, 1);
+  Syscalls().stat = [](const char*, struct stat*) { return errno = EACCES, -1; };
+  EXPECT_FALSE(Native().IsExistingFile(dir.File("f")));
+}
+
 TEST(PosixFiles, ReplaceFileCreatesAndReplacesWhole) {
   TempDir dir;
   const std::string path = dir.File("Tarveld.txt");
