@@ -12,6 +12,8 @@
 #include <map>
 #include <utility>
 
+#include "report/ascii_case.h"
+
 namespace tarveld::host {
 namespace {
 
@@ -64,20 +66,6 @@ int HexValue(char c) {
   if (c >= 'A' && c <= 'F')
     return c - 'A' + 10;
   return -1;
-}
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  }
-  return true;
 }
 
 // One byte as a message shows it: printable bytes as they are, others as \xHH.
@@ -311,7 +299,7 @@ bool ReadCall(LineCursor& cursor, ReaderState& state, Call& call) {
   if (!entry) {
     std::string message = "unknown call " + Quoted(name);
     for (const EntryPointInfo& info : kEntryPoints) {
-      if (EqualIgnoringCase(info.name, name)) {
+      if (EqualIgnoringAsciiCase(info.name, name)) {
         message += " (did you mean '" + std::string(info.name) + "'?)";
       }
     }
