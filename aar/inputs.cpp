@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "aar/html_page.h"
 #include "aar/os.h"
 #include "platform/platform.h"
+#include "plugin/file_names.h"
 #include "report/exceptions.h"
 
 namespace tarveld::aar {

@@ -6,8 +6,7 @@
 namespace tarveld::aar {
 namespace {
 
-constexpr std::string_view kSeparator = " | ";
-constexpr std::string_view kNoStartDate = "no start date";
+namespace layout = journal_format;
 
 std::string_view StripTrailingBlanks(std::string_view text) {
   while (!text.empty() && text.back() == ' ')
@@ -34,10 +33,11 @@ bool ReadInteger(std::string_view text, std::int64_t& value) {
 }
 
 // A game time as the plug-in writes it: an optional minus sign and at least
-// eight digits. Eighteen digits at most keeps the value inside 64 bits.
+// kGameTimeDigits digits. Eighteen digits at most keeps the value inside 64
+// bits.
 bool ReadGameTime(std::string_view text, std::int64_t& value) {
   const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
-  return text.size() >= sign + 8 && ReadInteger(text, value);
+  return text.size() >= sign + layout::kGameTimeDigits && ReadInteger(text, value);
 }
 
 // The game-time prefix of a time-factor or sinking text, "00100183: ";
@@ -55,17 +55,18 @@ bool SkipTimePrefix(std::string_view& text) {
 // The start date holds no comma, so the first ", Scenario=" ends it; the
 // name may hold anything.
 bool ReadScenarioText(std::string_view text, JournalEntry& entry) {
-  constexpr std::string_view kStart = "Start=";
-  constexpr std::string_view kScenario = ", Scenario=";
+  constexpr std::string_view kStart = layout::kScenarioStart;
+  constexpr std::string_view kScenario = layout::kScenarioName;
   if (text.substr(0, kStart.size()) != kStart)
     return false;
   const std::size_t cut = text.find(kScenario);
   if (cut == std::string_view::npos)
     return false;
   const std::string_view start = text.substr(kStart.size(), cut - kStart.size());
-  if (start != "none" && !IsDateShaped(start))
+  const bool none = start == layout::kNoScenarioStart;
+  if (!none && !IsDateShaped(start))
     return false;
-  entry.start_date = start == "none" ? std::string() : std::string(start);
+  entry.start_date = none ? std::string() : std::string(start);
   entry.text = text.substr(cut + kScenario.size());
   return true;
 }
@@ -146,17 +147,9 @@ bool ReadFailureText(std::string_view text, JournalEntry& entry) {
 }
 
 bool ReadKind(std::string_view word, JournalKind& kind) {
-  static constexpr struct {
-    std::string_view word;
-    JournalKind kind;
-  } kKinds[] = {{"SCENARIO", JournalKind::kScenario},
-                {"MESSAGE", JournalKind::kMessage},
-                {"TIMEFACTOR", JournalKind::kTimeFactor},
-                {"SINKING", JournalKind::kSinking},
-                {"FAILURE", JournalKind::kFailure}};
-  for (const auto& known : kKinds) {
+  for (const layout::EventWord& known : layout::kEventWords) {
     if (word == known.word) {
-      kind = known.kind;
+      kind = known.event;
       return true;
     }
   }
@@ -171,19 +164,19 @@ bool ReadJournalLine(std::string_view line, JournalEntry& entry) {
   std::string_view fields[3];
   std::string_view rest = line;
   for (std::string_view& field : fields) {
-    const std::size_t cut = rest.find(kSeparator);
+    const std::size_t cut = rest.find(layout::kSeparator);
     if (cut == std::string_view::npos)
       return false;
     field = rest.substr(0, cut);
-    rest.remove_prefix(cut + kSeparator.size());
+    rest.remove_prefix(cut + layout::kSeparator.size());
   }
   const std::string_view date = StripTrailingBlanks(fields[0]);
-  if (date != kNoStartDate && !IsDateShaped(date))
+  if (date != layout::kNoStartDate && !IsDateShaped(date))
     return false;
   if (!ReadGameTime(fields[1], entry.game_time) ||
       !ReadKind(StripTrailingBlanks(fields[2]), entry.kind))
     return false;
-  entry.date = date == kNoStartDate ? std::string() : std::string(date);
+  entry.date = date == layout::kNoStartDate ? std::string() : std::string(date);
 
   switch (entry.kind) {
     case JournalKind::kMessage:

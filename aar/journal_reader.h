@@ -1,5 +1,5 @@
-// Reading the battle journal, Tarveld.log, one line at a time
-// (docs/journal.md has the layout):
+// Reading the battle journal, Tarveld.log, one line at a time, in the
+// layout the plug-in writes (plugin/journal_format.h, docs/journal.md):
 //
 //   1942-06-04 04:33:03 | 00100183 | SINKING    | 00100183: GroupID=Escort 2, UnitID=03, Sinking
 //
@@ -24,9 +24,12 @@
 #include <string_view>
 #include <vector>
 
+#include "plugin/journal_format.h"
+
 namespace tarveld::aar {
 
-enum class JournalKind { kScenario, kMessage, kTimeFactor, kSinking, kFailure };
+// The kinds of line, as the plug-in names them (journal_format.h).
+using JournalKind = JournalEvent;
 
 // What a FAILURE line is about.
 enum class FailedFile { kReport, kJournal };

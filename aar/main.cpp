@@ -18,6 +18,7 @@
 #include "aar/os.h"
 #include "aar/output_check.h"
 #include "platform/platform.h"
+#include "plugin/file_names.h"
 
 namespace {
 

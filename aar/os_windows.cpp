@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "aar/os.h"
+#include "platform/directory_part.h"
 #include "platform/platform.h"
 
 namespace tarveld::aar {
@@ -96,9 +97,7 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 std::string ProgramFolderFallback() {
-  const std::string self = platform::Native().ExecutablePath();
-  const std::size_t cut = self.find_last_of("\\/:");
-  return cut == std::string::npos ? std::string() : self.substr(0, cut + 1);
+  return platform::DirectoryPart(platform::Native().ExecutablePath());
 }
 
 // A console that Explorer opened for the program holds it alone; one that a

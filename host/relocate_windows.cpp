@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "host/relocate.h"
+#include "platform/directory_part.h"
 
 namespace tarveld::host {
 namespace {
@@ -60,8 +61,7 @@ std::string OwnExecutablePath() {
 }
 
 std::string DirectoryPart(const std::string& path) {
-  const std::size_t cut = path.find_last_of("\\/:");
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  return platform::DirectoryPart(path);
 }
 
 const char* RelocatedFileName() {

@@ -3,7 +3,9 @@
 // Map of this file:
 //   - the entry-point table (names and parameters, in calling order)
 //   - LineCursor: a position in one line and the small readers over it
-//   - ReadCall: one call line; ReadRecordLine: `record` and `set` lines
+//   - ReadCall: one call line, split into tokens (ReadTokens) and then
+//     matched to the entry point's parameters (MatchArguments);
+//     ReadRecordLine: `record` and `set` lines
 //   - ReadScript: splits the text into lines and collects steps and errors
 //   - QuoteText: the way back from a text to script syntax
 #include "host/script.h"
@@ -11,6 +13,8 @@
 #include <cstdio>
 #include <map>
 #include <utility>
+
+#include "report/ascii_case.h"
 
 namespace tarveld::host {
 namespace {
@@ -64,20 +68,6 @@ int HexValue(char c) {
   if (c >= 'A' && c <= 'F')
     return c - 'A' + 10;
   return -1;
-}
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  }
-  return true;
 }
 
 // One byte as a message shows it: printable bytes as they are, others as \xHH.
@@ -303,49 +293,102 @@ std::string CountText(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// A call line, the cursor on the entry point's name.
-bool ReadCall(LineCursor& cursor, ReaderState& state, Call& call) {
+// The entry point a call line names, the cursor on the name; an unknown
+// name fails, suggesting the entry point it differs from only in case.
+bool ReadEntryPoint(LineCursor& cursor, std::string_view& name, EntryPoint& entry) {
   const int name_column = cursor.column();
-  const std::string_view name = cursor.Word();
-  const std::optional<EntryPoint> entry = FindEntryPoint(name);
-  if (!entry) {
-    std::string message = "unknown call " + Quoted(name);
-    for (const EntryPointInfo& info : kEntryPoints) {
-      if (EqualIgnoringCase(info.name, name)) {
-        message += " (did you mean '" + std::string(info.name) + "'?)";
-      }
-    }
-    return cursor.Fail(name_column - 1, message);
+  name = cursor.Word();
+  if (const std::optional<EntryPoint> found = FindEntryPoint(name)) {
+    entry = *found;
+    return true;
   }
+  std::string message = "unknown call " + Quoted(name);
+  for (const EntryPointInfo& info : kEntryPoints) {
+    if (EqualIgnoringAsciiCase(info.name, name)) {
+      message += " (did you mean '" + std::string(info.name) + "'?)";
+    }
+  }
+  return cursor.Fail(name_column - 1, message);
+}
 
-  std::vector<Token> tokens;
-  std::size_t last_end = cursor.pos();
+// One argument as written, the cursor on its first byte: a text, a slot, or
+// a name (null among them).
+bool ReadToken(LineCursor& cursor, Token& token) {
+  token.column = cursor.column();
+  const char first = cursor.peek();
+  if (first == '"') {
+    token.kind = Token::kText;
+    if (!cursor.Text(token.text))
+      return false;
+  } else if (IsDigit(first) || first == '-') {
+    if (!cursor.Slot(token.slot))
+      return false;
+  } else if (IsNameStart(first)) {
+    std::string_view word;
+    cursor.Name(word);
+    token.kind = word == "null" ? Token::kNull : Token::kName;
+    token.text = word;
+  } else {
+    return cursor.Fail(cursor.pos(), "unexpected " + Quoted(std::string_view(&first, 1)));
+  }
+  return cursor.EndOfToken();
+}
+
+// The rest of the line split into tokens, blanks between them. `last_end`
+// is where the last token ended, or the cursor's position when there is
+// none: where a missing argument is reported.
+bool ReadTokens(LineCursor& cursor, std::vector<Token>& tokens, std::size_t& last_end) {
+  last_end = cursor.pos();
   for (cursor.SkipBlanks(); !cursor.AtEnd(); cursor.SkipBlanks()) {
     Token token;
-    token.column = cursor.column();
-    const char first = cursor.peek();
-    if (first == '"') {
-      token.kind = Token::kText;
-      if (!cursor.Text(token.text))
-        return false;
-    } else if (IsDigit(first) || first == '-') {
-      if (!cursor.Slot(token.slot))
-        return false;
-    } else if (IsNameStart(first)) {
-      std::string_view word;
-      cursor.Name(word);
-      token.kind = word == "null" ? Token::kNull : Token::kName;
-      token.text = word;
-    } else {
-      return cursor.Fail(cursor.pos(), "unexpected " + Quoted(std::string_view(&first, 1)));
-    }
-    if (!cursor.EndOfToken())
+    if (!ReadToken(cursor, token))
       return false;
     last_end = cursor.pos();
     tokens.push_back(std::move(token));
   }
+  return true;
+}
 
-  const std::span<const Parameter> parameters = EntryPointParameters(*entry);
+// The argument that `token` gives `parameter`; `where` names the argument
+// in the message of a token of the wrong kind.
+bool MatchArgument(LineCursor& cursor, const ReaderState& state, const Token& token,
+                   const Parameter& parameter, const std::string& where, Argument& argument) {
+  argument.kind = parameter.kind;
+  switch (parameter.kind) {
+    case ArgKind::kInteger:
+      if (token.kind != Token::kInteger) {
+        return cursor.Fail(token.column - 1, where + " takes an integer");
+      }
+      argument.slot = token.slot;
+      return true;
+    case ArgKind::kText:
+      if (token.kind == Token::kText) {
+        argument.text = token.text;
+      } else if (token.kind != Token::kNull) {
+        return cursor.Fail(token.column - 1, where + " takes a text in double quotes or null");
+      }
+      return true;
+    case ArgKind::kRecord:
+      if (token.kind == Token::kName) {
+        auto found = state.record_index.find(token.text);
+        if (found == state.record_index.end()) {
+          return cursor.Fail(token.column - 1, "unknown record " + Quoted(token.text));
+        }
+        argument.record = found->second;
+      } else if (token.kind != Token::kNull) {
+        return cursor.Fail(token.column - 1, where + " takes a record name or null");
+      }
+      return true;
+  }
+  return true;
+}
+
+// `tokens` matched one by one to the parameters of `entry`, named `name` as
+// written: first their number, then each one's kind, in order.
+bool MatchArguments(LineCursor& cursor, const ReaderState& state, std::string_view name,
+                    EntryPoint entry, const std::vector<Token>& tokens, std::size_t last_end,
+                    Call& call) {
+  const std::span<const Parameter> parameters = EntryPointParameters(entry);
   if (tokens.size() != parameters.size()) {
     const std::string expected = parameters.empty()
                                      ? std::string("no arguments")
@@ -356,44 +399,30 @@ bool ReadCall(LineCursor& cursor, ReaderState& state, Call& call) {
                                    std::to_string(tokens.size()));
   }
 
-  call.entry = *entry;
+  call.entry = entry;
   call.arguments.clear();
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    const Token& token = tokens[i];
     const Parameter& parameter = parameters[i];
     const std::string where = std::string(name) + " argument " + std::to_string(i + 1) + " (" +
                               std::string(parameter.name) + ")";
     Argument argument;
-    argument.kind = parameter.kind;
-    switch (parameter.kind) {
-      case ArgKind::kInteger:
-        if (token.kind != Token::kInteger) {
-          return cursor.Fail(token.column - 1, where + " takes an integer");
-        }
-        argument.slot = token.slot;
-        break;
-      case ArgKind::kText:
-        if (token.kind == Token::kText) {
-          argument.text = token.text;
-        } else if (token.kind != Token::kNull) {
-          return cursor.Fail(token.column - 1, where + " takes a text in double quotes or null");
-        }
-        break;
-      case ArgKind::kRecord:
-        if (token.kind == Token::kName) {
-          auto found = state.record_index.find(token.text);
-          if (found == state.record_index.end()) {
-            return cursor.Fail(token.column - 1, "unknown record " + Quoted(token.text));
-          }
-          argument.record = found->second;
-        } else if (token.kind != Token::kNull) {
-          return cursor.Fail(token.column - 1, where + " takes a record name or null");
-        }
-        break;
-    }
+    if (!MatchArgument(cursor, state, tokens[i], parameter, where, argument))
+      return false;
     call.arguments.push_back(std::move(argument));
   }
   return true;
+}
+
+// A call line, the cursor on the entry point's name: the whole line is
+// split into tokens before any is matched to a parameter, so an error in
+// the line's syntax is reported before a wrong argument.
+bool ReadCall(LineCursor& cursor, ReaderState& state, Call& call) {
+  std::string_view name;
+  EntryPoint entry{};
+  std::vector<Token> tokens;
+  std::size_t last_end = 0;
+  return ReadEntryPoint(cursor, name, entry) && ReadTokens(cursor, tokens, last_end) &&
+         MatchArguments(cursor, state, name, entry, tokens, last_end, call);
 }
 
 // "YYYY-MM-DD HH:MM:SS" and an optional "extra N": the six date fields, and

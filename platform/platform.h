@@ -8,6 +8,17 @@
 // header and nothing of the OS; `posix.cpp` and `windows.cpp` implement it,
 // one per target, and tests install a fake to make clocks, locales and
 // failures what they need.
+//
+// The file operations' own failure paths are tested against real files on
+// both sides. On POSIX every system call of them goes through a table
+// (posix_syscalls.h) whose entries tests swap to fail on cue, one call after
+// another (tests/unit/fault_injection_test.cpp, posix_*_test.cpp). Windows
+// has no such table: there the failures are made for real, in Windows
+// processes under wine (tests/windows/). windows.platform drives windows.cpp
+// into a missing folder, a file another handle holds and a read-only file;
+// the windows.failure.* suites put a folder where the report goes, hold the
+// report from another process and cap the size a process may write, and
+// check that the DLL names each failure and the host carries on.
 #pragma once
 
 #include <cstdint>

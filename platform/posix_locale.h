@@ -1,5 +1,6 @@
 // How the POSIX platform turns the C library's time formats into the
-// Windows-style locale items the plug-in reads.
+// Windows-style locale items the plug-in reads, and the locale calls built
+// on that (posix_locale.cpp).
 //
 // The plug-in asks for a short-date picture ("dd.MM.yyyy"), a date and a
 // time separator, and whether hours carry a leading zero. POSIX locales
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/platform.h"
 
 namespace tarveld::platform {
 
@@ -38,5 +41,14 @@ std::optional<std::string> HourLeadingZero(std::string_view t_fmt);
 // rule as DateSeparator; nothing when a conversion, a letter or the end
 // follows the hour.
 std::optional<std::string> TimeSeparator(std::string_view t_fmt);
+
+// The locale calls of the POSIX platform, as Platform describes them.
+// Identifier 0 is the C locale, whose items are all left to the defaults;
+// any other stands for a locale name met in the environment (LC_ALL, then
+// LC_TIME, then LANG), opened once for its LC_TIME data.
+LocaleId PosixUserDefaultLocale();
+void PosixSetThreadLocale(LocaleId locale);
+LocaleId PosixThreadLocale();
+int PosixLocaleInfo(LocaleId locale, int item, char* buffer, int size);
 
 }  // namespace tarveld::platform

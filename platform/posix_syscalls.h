@@ -1,10 +1,10 @@
 // The file-system calls of the POSIX platform, reached through one table.
 //
-// ReadFile, ReplaceFile and AppendLine call the system only through
-// `Syscalls()`, so a test can swap single entries for versions that fail on
-// cue (a short write, a failing fsync or rename) and watch the failure paths
-// run against real files. A default-constructed table holds the real calls, so
-// `Syscalls() = PosixSyscalls{}` puts everything back.
+// The file operations (IsExistingFile, ReadFile, ReplaceFile, AppendLine,
+// FlushFile) call the system only through `Syscalls()`, so a test can swap
+// single entries for versions that fail on cue (a short write, a failing
+// fsync, rename or stat) and watch the failure paths run against real files. A default-constructed
+// table holds the real calls, so `Syscalls() = PosixSyscalls{}` puts everything back.
 #pragma once
 
 #include <sys/stat.h>
@@ -22,6 +22,7 @@ int PosixRename(const char* from, const char* to);
 int PosixUnlink(const char* path);
 ssize_t PosixPread(int fd, void* buffer, size_t count, off_t offset);
 int PosixFstat(int fd, struct stat* status);
+int PosixStat(const char* path, struct stat* status);
 
 // Each entry has the signature and errno contract of the system call it is
 // named after.
@@ -35,6 +36,7 @@ struct PosixSyscalls {
   int (*unlink)(const char* path) = &PosixUnlink;
   ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset) = &PosixPread;
   int (*fstat)(int fd, struct stat* status) = &PosixFstat;
+  int (*stat)(const char* path, struct stat* status) = &PosixStat;
 };
 
 // The process-wide table. Not synchronised: replace entries only while no

@@ -26,7 +26,7 @@ void SinkUnit(PluginSession& session, std::uint8_t unit, const char* group) {
   // journal dates later lines from this reading.
   session.StartDateCopy = *session.StartDate;
   session.CurrentDate = AdvanceGameDate(*session.StartDateCopy, session.GameClock);
-  session.SinkDateText = FormatGameDate("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", session.CurrentDate);
+  session.SinkDateText = FormatGameDate(session.CurrentDate);
 }
 
 }  // namespace tarveld

@@ -13,8 +13,7 @@
 // The clock fields are plain wrap-around counters (CountUp). A day's end reads
 // Year and Month to find the length of the month, so the date is first brought
 // from whatever the host gave to a valid date in at most two bounded moves, and
-// the remaining day's ends are then added as day numbers (DayNumber,
-// CivilFromDayNumber: March-based years, 400-year eras).
+// the remaining day's ends are then added as day numbers (report/calendar.h).
 //
 // Sections: wrap-around arithmetic; day numbers; the clock counters; day's ends;
 // the entry points.
@@ -23,6 +22,8 @@
 
 #include <cstdint>
 #include <limits>
+
+#include "report/calendar.h"
 
 namespace tarveld {
 namespace {
@@ -33,11 +34,6 @@ constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 // Counts of steps, carries and days are held in 64 bits: they reach 2^31 + 61
 // on the way, and day numbers over the whole range of years reach 7.9e11.
 static_assert(std::numeric_limits<std::int64_t>::digits >= 63);
-// The day arithmetic below keeps its small intermediates (up to 146096 and
-// 5 * 365 + 2) in std::uint32_t and mixes them with int literals; neither may
-// be narrower than 32 bits.
-static_assert(std::numeric_limits<std::uint32_t>::digits == 32);
-static_assert(std::numeric_limits<int>::digits >= 31);
 
 // ---- Wrap-around arithmetic -----------------------------------------------
 
@@ -54,69 +50,14 @@ static_assert(WrapAdd(-1, 1) == 0);
 
 // ---- Day numbers -----------------------------------------------------------
 //
-// A day number counts days from 0000-03-01 (day 0) in the proleptic Gregorian
-// calendar, negative before it. Years are taken from 1 March, so that the leap
-// day is the last day of its year; 400 Gregorian years (an era) are exactly
-// 146097 days, so the year is split into an era (floor division, the only step
-// that sees a sign) and a year of the era in [0, 399].
-
-constexpr std::int32_t kDaysPerEra = 146097;
-
-struct CivilDate {
-  std::int64_t year;
-  std::int32_t month;  // [1, 12]
-  std::int32_t day;    // [1, 31]
-};
-
-// Day number of a valid date.
-// Preconditions: 1 <= month <= 12, 1 <= day <= length of that month in `year`,
-// |year| <= 2^40 (far more than used here: 32-bit years and a few beyond).
-constexpr std::int64_t DayNumber(std::int64_t year, std::int32_t month, std::int32_t day) {
-  const std::int64_t y = year - (month <= 2 ? 1 : 0);                  // the March-based year
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;               // floor(y / 400)
-  const auto year_of_era = static_cast<std::uint32_t>(y - era * 400);  // [0, 399]
-  const auto month_from_march = static_cast<std::uint32_t>(month > 2 ? month - 3 : month + 9);
-  // [0, 11]: March 0 ... February 11. The months from March have the lengths
-  // 31 30 31 30 31 31 30 31 30 31 31 (28/29); (153 m + 2) / 5 is the sum of
-  // the first m of them, the five-month pattern 31 30 31 30 31 = 153 repeating.
-  const std::uint32_t day_of_year =
-      (153 * month_from_march + 2) / 5 + static_cast<std::uint32_t>(day) - 1;  // [0, 365]
-  const std::uint32_t day_of_era =
-      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;  // [0, 146096]
-  return era * kDaysPerEra + day_of_era;
-}
-
-// The date of a day number. Precondition: |n| <= 2^48.
-constexpr CivilDate CivilFromDayNumber(std::int64_t n) {
-  const std::int64_t era = (n >= 0 ? n : n - (kDaysPerEra - 1)) / kDaysPerEra;  // floor
-  const auto day_of_era = static_cast<std::uint32_t>(n - era * kDaysPerEra);    // [0, 146096]
-  // Full years before the day within its era. Removing the leap days first
-  // makes every year 365 days long: one is removed at the end of each 4-year
-  // block (every 1460 days into it), one given back for each 100-year block
-  // (36524 days, which lacks it), and the era's own last day (146096) removed.
-  const std::uint32_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) /
-      365;  // [0, 399]
-  const std::uint32_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);  // [0, 365]
-  const std::uint32_t month_from_march = (5 * day_of_year + 2) / 153;          // [0, 11]
-  const auto day = static_cast<std::int32_t>(day_of_year - (153 * month_from_march + 2) / 5 + 1);
-  const auto month = static_cast<std::int32_t>(month_from_march < 10 ? month_from_march + 3
-                                                                     : month_from_march - 9);
-  return {era * 400 + year_of_era + (month <= 2 ? 1 : 0), month, day};
-}
+// DayNumberFromCivil and CivilFromDayNumber (report/calendar.h). Only the
+// distance between day numbers matters here, never their origin.
 
 // The first and last day of the 32-bit years. Evaluating them here proves that
 // the 64-bit arithmetic does not overflow at the ends of the range.
-constexpr std::int64_t kFirstDay = DayNumber(kInt32Min, 1, 1);
-constexpr std::int64_t kLastDay = DayNumber(kInt32Max, 12, 31);
+constexpr std::int64_t kFirstDay = DayNumberFromCivil(kInt32Min, 1, 1);
+constexpr std::int64_t kLastDay = DayNumberFromCivil(kInt32Max, 12, 31);
 
-static_assert(DayNumber(0, 3, 1) == 0);
-static_assert(DayNumber(1970, 1, 1) == 719468);
-static_assert(DayNumber(2000, 3, 1) == 5 * kDaysPerEra);
-static_assert(DayNumber(-400, 3, 1) == -kDaysPerEra);
-static_assert(DayNumber(0, 2, 29) == -1);  // year 0 is a leap year
-static_assert(CivilFromDayNumber(-1).month == 2 && CivilFromDayNumber(-1).day == 29);
 static_assert(CivilFromDayNumber(kFirstDay).year == kInt32Min);
 static_assert(CivilFromDayNumber(kLastDay).year == kInt32Max);
 static_assert(CivilFromDayNumber(kLastDay).month == 12 && CivilFromDayNumber(kLastDay).day == 31);
@@ -229,7 +170,7 @@ constexpr DateFields AfterDayEnds(DateFields date, std::int64_t ends) {
   // A valid date: day's ends are days. After 31 December of year INT32_MAX
   // comes 1 January of year INT32_MIN; `ends` days span under 6 million
   // years, so the year wraps at most once.
-  const std::int64_t from = DayNumber(date.year, date.month, date.day);
+  const std::int64_t from = DayNumberFromCivil(date.year, date.month, date.day);
   const std::int64_t to_last = kLastDay - from;  // [0, kLastDay - kFirstDay]
   const CivilDate to = ends <= to_last ? CivilFromDayNumber(from + ends)
                                        : CivilFromDayNumber(kFirstDay + (ends - to_last - 1));

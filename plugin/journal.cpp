@@ -3,19 +3,14 @@
 #include "platform/platform.h"
 #include "plugin/game_calendar.h"
 #include "plugin/report_writer.h"
+#include "plugin/session.h"
 #include "report/exceptions.h"
 #include "report/format_values.h"
 
 namespace tarveld {
 namespace {
 
-// Column widths of the padded fields: a date of a four-digit year, and the
-// longest event word. Wider values are kept whole.
-constexpr std::size_t kDateWidth = 19;
-constexpr std::size_t kWordWidth = 10;
-constexpr char kSeparator[] = " | ";
-constexpr char kNoStartDate[] = "no start date";
-constexpr char kDatePattern[] = "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d";
+namespace layout = journal_format;
 
 void AppendPadded(std::string& out, std::string_view field, std::size_t width) {
   out.append(field);
@@ -40,47 +35,33 @@ void AppendFlattened(std::string& out, std::string_view text) {
 
 }  // namespace
 
-std::string_view JournalWord(JournalEvent event) {
-  switch (event) {
-    case JournalEvent::kScenario:
-      return "SCENARIO";
-    case JournalEvent::kMessage:
-      return "MESSAGE";
-    case JournalEvent::kTimeFactor:
-      return "TIMEFACTOR";
-    case JournalEvent::kSinking:
-      return "SINKING";
-    case JournalEvent::kFailure:
-      return "FAILURE";
-  }
-  return "EVENT";
-}
-
 std::string JournalDate(const GameDateRec* start, std::int32_t game_time) {
   if (start == nullptr)
-    return kNoStartDate;
-  return FormatGameDate(kDatePattern, AdvanceGameDate(*start, game_time));
+    return std::string(layout::kNoStartDate);
+  return FormatGameDate(AdvanceGameDate(*start, game_time));
 }
 
 std::string ScenarioJournalText(const GameDateRec* start, std::string_view scenario) {
-  std::string text = "Start=";
-  text += start != nullptr ? FormatGameDate(kDatePattern, *start) : std::string("none");
-  text += ", Scenario=";
+  std::string text(layout::kScenarioStart);
+  text += start != nullptr ? FormatGameDate(*start) : std::string(layout::kNoScenarioStart);
+  text += layout::kScenarioName;
   text += scenario;
   return text;
 }
 
 std::string JournalLine(std::string_view date, std::int32_t game_time, JournalEvent event,
                         std::string_view text) {
-  const std::string time = FormatValues("%8.8d", {FormatValue::Integer(game_time)});
+  const std::string time =
+      FormatValues(layout::kGameTimePattern, {FormatValue::Integer(game_time)});
   std::string line;
-  line.reserve(kDateWidth + time.size() + kWordWidth + 3 * (sizeof kSeparator - 1) + text.size());
-  AppendPadded(line, date, kDateWidth);
-  line += kSeparator;
+  line.reserve(layout::kDateWidth + time.size() + layout::kWordWidth +
+               3 * layout::kSeparator.size() + text.size());
+  AppendPadded(line, date, layout::kDateWidth);
+  line += layout::kSeparator;
   line += time;
-  line += kSeparator;
-  AppendPadded(line, JournalWord(event), kWordWidth);
-  line += kSeparator;
+  line += layout::kSeparator;
+  AppendPadded(line, JournalWord(event), layout::kWordWidth);
+  line += layout::kSeparator;
   AppendFlattened(line, text);
   return line;
 }
@@ -149,8 +130,9 @@ void JournalFailure(const PluginSession& session, std::string_view text) {
 // The date of a sinking is the one the sinking itself computed; it is empty
 // only when there was no start record.
 void JournalSinking(const PluginSession& session) {
-  AppendToJournal(JournalLine(session.SinkDateText.empty() ? kNoStartDate : session.SinkDateText,
-                              session.GameClock, JournalEvent::kSinking, session.SinkText));
+  AppendToJournal(JournalLine(
+      session.SinkDateText.empty() ? layout::kNoStartDate : std::string_view(session.SinkDateText),
+      session.GameClock, JournalEvent::kSinking, session.SinkText));
 }
 
 }  // namespace tarveld

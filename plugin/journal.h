@@ -10,8 +10,9 @@
 //
 // the game date and time the game clock stands for, the game time, the
 // kind of event and its text, with line breaks in the text turned into
-// spaces. Nothing here changes the session: the work functions read it
-// through a const reference.
+// spaces (journal_format.h holds the layout, which the after-action page
+// reads back). Nothing here changes the session: the work functions read
+// it through a const reference.
 #pragma once
 
 #include <cstdint>
@@ -19,18 +20,11 @@
 #include <string_view>
 
 #include "plugin/game_date.h"
-#include "plugin/session.h"
+#include "plugin/journal_format.h"
 
 namespace tarveld {
 
-inline constexpr char kJournalFileName[] = "Tarveld.log";
-
-// kFailure: a write of the report or a flush of the journal that failed,
-// or worked again after failing (failure_notices.h).
-enum class JournalEvent { kScenario, kMessage, kTimeFactor, kSinking, kFailure };
-
-// "SCENARIO", "MESSAGE", "TIMEFACTOR", "SINKING", "FAILURE".
-std::string_view JournalWord(JournalEvent event);
+struct PluginSession;
 
 // The date field for a line: the start record carried forward to
 // `game_time` as "1942-06-04 04:33:03", or "no start date" when there is
@@ -41,10 +35,9 @@ std::string JournalDate(const GameDateRec* start, std::int32_t game_time);
 // the start record as the host gave it, or "Start=none, ..." without one.
 std::string ScenarioJournalText(const GameDateRec* start, std::string_view scenario);
 
-// One journal line without its line break: `date` padded to 19 columns,
-// `game_time` as "%8.8d", the event's word padded to 10 columns and `text`,
-// separated by " | ". Each line break in `text` (CR LF, a lone CR or a lone
-// LF) becomes one space, so the line is one line of the file; `date` holds
+// One journal line without its line break, in the layout of
+// journal_format.h: `date`, `game_time`, the event's word and `text`. Each line break in `text` (CR
+// LF, a lone CR or a lone LF) becomes one space, so the line is one line of the file; `date` holds
 // none.
 std::string JournalLine(std::string_view date, std::int32_t game_time, JournalEvent event,
                         std::string_view text);

@@ -1,5 +1,6 @@
 #include "plugin/session.h"
 
+#include "platform/directory_part.h"
 #include "platform/platform.h"
 #include "plugin/report_writer.h"
 #include "report/date_time.h"
@@ -15,7 +16,7 @@ std::string TextOf(const char* text) {
 // " 1942-06-04 04:30:00": the leading blank is part of the value as handed
 // over, so the line is written "Game Date = 1942-..." by the write that adds it.
 std::string GameDateValue(const GameDateRec& date) {
-  return FormatGameDate(" %4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", date);
+  return " " + FormatGameDate(date);
 }
 
 }  // namespace
@@ -28,8 +29,8 @@ std::string ScenarioText(std::int16_t scenario_number, const char* scenario_name
   return TextOf(series_name) + "/Scen#" + IntegerText(std::int32_t{scenario_number} + 1);
 }
 
-std::string FormatGameDate(std::string_view pattern, const GameDateRec& date) {
-  return FormatValues(pattern,
+std::string FormatGameDate(const GameDateRec& date) {
+  return FormatValues("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d",
                       {FormatValue::Integer(date.Year), FormatValue::Integer(date.Month),
                        FormatValue::Integer(date.Day), FormatValue::Integer(date.Hour),
                        FormatValue::Integer(date.Minute), FormatValue::Integer(date.Second)});
@@ -41,11 +42,9 @@ PluginSession& Session() {
 }
 
 std::string PathBesideHost(std::string_view file_name) {
-  std::string path = platform::Current().ExecutablePath();
-  // Keep the directory with its final separator, whichever kind it is.
-  const auto separator = path.find_last_of("\\/:");
-  path.erase(separator == std::string::npos ? 0 : separator + 1);
-  return path.append(file_name);
+  std::string path = platform::DirectoryPart(platform::Current().ExecutablePath());
+  path += file_name;
+  return path;
 }
 
 std::string ReportPath() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "plugin/file_names.h"
 #include "plugin/game_date.h"
 
 namespace tarveld {
@@ -18,7 +19,6 @@ namespace tarveld {
 inline constexpr std::uint16_t kMajorVersion = 1;   // DLLVer
 inline constexpr std::uint16_t kMinorVersion = 11;  // DLLVerInt
 inline constexpr char kDescription[] = "data collection for After Action Reports";
-inline constexpr char kReportFileName[] = "Tarveld.txt";
 
 struct PluginSession {
   std::int32_t GameClock = 0;              // game seconds; GameTimeOrigin stands for the start date
@@ -35,8 +35,10 @@ struct PluginSession {
   std::string LogKey;
 };
 
-// `pattern` filled with Year, Month, Day, Hour, Minute and Second of `date`.
-std::string FormatGameDate(std::string_view pattern, const GameDateRec& date);
+// `date` as the report and the journal write it, "1942-06-04 04:30:00":
+// Year, Month, Day, Hour, Minute and Second zero-padded, wider values kept
+// whole.
+std::string FormatGameDate(const GameDateRec& date);
 
 // The session of this loaded module: zeroed at load, never reset.
 PluginSession& Session();

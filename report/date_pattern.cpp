@@ -1,5 +1,7 @@
 #include "report/date_pattern.h"
 
+#include "report/ascii_case.h"
+
 namespace tarveld {
 namespace {
 
@@ -8,15 +10,11 @@ bool IsLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
 bool StartsWithIgnoringCase(std::string_view text, std::size_t pos, std::string_view word) {
   if (text.size() - pos < word.size())
     return false;
   for (std::size_t i = 0; i < word.size(); ++i) {
-    if (Lower(text[pos + i]) != word[i])
+    if (AsciiLower(text[pos + i]) != word[i])
       return false;
   }
   return true;
@@ -47,7 +45,7 @@ std::size_t ParseDateElement(std::string_view pattern, std::size_t pos, DateElem
     element.kind = DateElement::Kind::kQuoted;
     return SkipQuoted(pattern, pos, element.text);
   }
-  if (Lower(c) == 'a') {
+  if (AsciiLower(c) == 'a') {
     // Tried in this order; the first that matches is the element.
     struct AmPmForm {
       std::string_view word;
@@ -69,10 +67,10 @@ std::size_t ParseDateElement(std::string_view pattern, std::size_t pos, DateElem
   }
   if (IsLetter(c) || c == ' ') {
     std::size_t end = pos + 1;
-    while (end < pattern.size() && Lower(pattern[end]) == Lower(c))
+    while (end < pattern.size() && AsciiLower(pattern[end]) == AsciiLower(c))
       ++end;
     element.kind = c == ' ' ? DateElement::Kind::kSpaces : DateElement::Kind::kLetters;
-    element.letter = Lower(c);
+    element.letter = AsciiLower(c);
     element.count = end - pos;
     element.text = pattern.substr(pos, end - pos);
     return end;

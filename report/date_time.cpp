@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "report/ascii_case.h"
 #include "report/calendar.h"
 #include "report/date_pattern.h"
 #include "report/exceptions.h"
@@ -200,7 +201,7 @@ class DateTimeWriter {
         break;
       default:  // no element of its own: each letter in capitals
         for (char c : e.text) {
-          const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+          const char upper = AsciiUpper(c);
           Append(std::string_view(&upper, 1));
         }
         break;

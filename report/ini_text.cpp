@@ -3,15 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report/ascii_case.h"
+
 namespace tarveld {
 namespace {
 
 bool IsTrimmed(char c) {
   return static_cast<unsigned char>(c) <= 32;
-}
-
-char FoldAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // A name given to a lookup finds nothing when it is empty or a comment, so
@@ -45,17 +43,6 @@ void AppendFlattened(std::string& out, std::string_view text) {
   }
 }
 
-template <typename Item>
-Item* FindByName(const std::vector<std::unique_ptr<Item>>& items, std::string_view name) {
-  if (!IsFindable(name))
-    return nullptr;
-  for (const auto& item : items) {
-    if (NamesMatch(item->Name, name))
-      return item.get();
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 std::string_view Trim(std::string_view text) {
@@ -69,21 +56,7 @@ std::string_view Trim(std::string_view text) {
 }
 
 bool NamesMatch(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i]))
-      return false;
-  }
-  return true;
-}
-
-TIniFileSection* FindSection(const TIniFileSectionList& sections, std::string_view name) {
-  return FindByName(sections, name);
-}
-
-TIniFileKey* FindKey(const TIniFileKeyList& keys, std::string_view name) {
-  return FindByName(keys, name);
+  return EqualIgnoringAsciiCase(a, b);
 }
 
 std::string_view SkipByteOrderMark(std::string_view bytes) {
@@ -143,46 +116,6 @@ TIniFileSectionList ParseLines(std::span<const std::string_view> lines) {
     }
   }
   return sections;
-}
-
-std::vector<std::string> BuildLines(const TIniFileSectionList& sections) {
-  std::vector<std::string> lines;
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    const TIniFileSection& section = *sections[i];
-    const bool comment_block = IsComment(section.Name);
-    std::string& header = lines.emplace_back();
-    if (comment_block) {
-      AppendFlattened(header, section.Name);
-    } else {
-      header += '[';
-      AppendFlattened(header, section.Name);
-      header += ']';
-    }
-    for (const auto& key : section.Keys) {
-      std::string& line = lines.emplace_back();
-      AppendFlattened(line, key->Name);
-      if (!IsComment(key->Name)) {
-        line += '=';
-        AppendFlattened(line, key->Value);
-      }
-    }
-    if (i + 1 < sections.size() && !comment_block)
-      lines.emplace_back();
-  }
-  return lines;
-}
-
-std::string FileText(std::span<const std::string> lines) {
-  std::size_t size = 0;
-  for (const std::string& line : lines)
-    size += line.size() + 2;
-  std::string text;
-  text.reserve(size);
-  for (const std::string& line : lines) {
-    text += line;
-    text += "\r\n";
-  }
-  return text;
 }
 
 void BuildFileText(const TIniFileSectionList& sections, std::string& text,
@@ -282,7 +215,7 @@ std::size_t NameIndex::FoldedHash::operator()(std::string_view name) const noexc
   // FNV-1a over the folded bytes, so that names that match hash alike.
   std::uint64_t hash = 14695981039346656037ull;
   for (const char c : name) {
-    hash ^= static_cast<unsigned char>(FoldAscii(c));
+    hash ^= static_cast<unsigned char>(AsciiUpper(c));
     hash *= 1099511628211ull;
   }
   return static_cast<std::size_t>(hash);

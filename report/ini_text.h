@@ -45,11 +45,6 @@ inline bool IsComment(std::string_view text) {
 // No other byte folds, so names differing above byte 127 never match.
 bool NamesMatch(std::string_view a, std::string_view b);
 
-// The first section or key whose Name matches `name`, or nullptr. An empty
-// or comment `name` finds nothing.
-TIniFileSection* FindSection(const TIniFileSectionList& sections, std::string_view name);
-TIniFileKey* FindKey(const TIniFileKeyList& keys, std::string_view name);
-
 // `bytes` without a UTF-8 byte-order mark (EF BB BF) at its very start.
 std::string_view SkipByteOrderMark(std::string_view bytes);
 
@@ -64,16 +59,6 @@ std::vector<std::string_view> SplitLines(std::string_view bytes);
 // comment block, comments after it become keys with an empty value.
 TIniFileSectionList ParseLines(std::span<const std::string_view> lines);
 
-// The file's lines for `sections`: a header (or the bare name of a
-// comment-named section), its keys as "Name=Value" (or the bare name of a
-// comment key), and an empty line after each section but the last and but
-// the comment-named ones. Every line break inside a name or value becomes
-// one space, so each built line is exactly one line of the file.
-std::vector<std::string> BuildLines(const TIniFileSectionList& sections);
-
-// Every line followed by CR LF, the last one included; "" for no lines.
-std::string FileText(std::span<const std::string> lines);
-
 // Where one section's lines stand in a file text: the offset of its first
 // line, the bytes of its header and key lines with their line breaks (not
 // the empty line that may follow), and each key line's offset from `begin`.
@@ -83,8 +68,14 @@ struct SectionLayout {
   std::vector<std::size_t> keys;
 };
 
-// Makes `text` FileText(BuildLines(sections)), reusing its storage. With
-// `layout`, also records where each section and key line stands in it.
+// Makes `text` the file's text for `sections`, reusing its storage: per
+// section a header line (or the bare name of a comment-named section), its
+// keys as "Name=Value" lines (or the bare name of a comment key), and an
+// empty line after each section but the last and but the comment-named
+// ones; every line ends in CR LF, the last one included. Every line break
+// inside a name or value becomes one space, so each built line is exactly
+// one line of the file. With `layout`, also records where each section and
+// key line stands in it.
 void BuildFileText(const TIniFileSectionList& sections, std::string& text,
                    std::vector<SectionLayout>* layout = nullptr);
 
@@ -95,7 +86,7 @@ void BuildFileText(const TIniFileSectionList& sections, std::string& text,
 // line trims to a comment or to a header.
 std::optional<TIniFileKey> RebuiltKey(std::string_view name, std::string_view value);
 
-// True when ParseLines on BuildLines(sections) gives `sections` back
+// True when ParseLines on the lines of BuildFileText gives `sections` back
 // unchanged, so that rebuilding after a rewrite can be skipped for every
 // item the rewrite did not hand in: no name or value holds a line break,
 // keys read back as themselves (RebuiltKey), comment keys are trimmed and
@@ -108,9 +99,9 @@ std::string FlattenLineBreaks(std::string_view text);
 
 // Lookups in a section or key list without a scan. Every name that a
 // lookup can find (neither empty nor a comment) maps to the position of the
-// first item bearing it, ASCII letters folded: the item that FindSection or
-// FindKey, scanning in list order, returns. The owner keeps it in step with
-// the list.
+// first item bearing it (NamesMatch), the one a scan in list order would
+// come to first; an empty or comment name finds nothing. The owner keeps it
+// in step with the list.
 class NameIndex {
  public:
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);

@@ -192,6 +192,10 @@ TEST(ReadScript, BadLinesGiveFileLineColumnAndMessage) {
       {"ScenLoad 0 2 null 0 \"C\" 0 1 0 strat", "s.session:1:31: unknown record 'strat'"},
       {"MsgLog \"a\"\"b\"", "s.session:1:11: unexpected '\"'; a blank must separate arguments"},
       {"MsgLog @", "s.session:1:8: unexpected '@'"},
+      // The whole line is split before any argument is matched: its syntax
+      // error comes first, the count next, an argument's kind last.
+      {"GameTime null \"x", "s.session:1:15: unterminated text"},
+      {"GameTime null 0 0", "s.session:1:17: GameTime takes 2 arguments, got 3"},
       // Integers.
       {"TimeFactor 4294967296", "s.session:1:12: integer '4294967296' does not fit 32 bits"},
       {"TimeFactor -2147483649", "s.session:1:12: integer '-2147483649' does not fit 32 bits"},

@@ -1,5 +1,5 @@
-// The INI text functions on strings: trimming, name matching, splitting,
-// parsing, building lines and file text.
+// The INI text functions on strings: trimming, name matching and lookups,
+// splitting, parsing, building the file text.
 #include "report/ini_text.h"
 
 #include <gtest/gtest.h>
@@ -66,8 +66,43 @@ TIniFileSectionList Model(const std::vector<SectionShape>& shapes) {
 }
 
 std::string Text(const TIniFileSectionList& sections) {
-  const std::vector<std::string> lines = BuildLines(sections);
-  return FileText(lines);
+  std::string text;
+  BuildFileText(sections, text);
+  return text;
+}
+
+// The lines of a built file text, each without its CR LF; no built line
+// holds a line break of its own.
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t begin = 0; begin < text.size();) {
+    const std::size_t end = text.find("\r\n", begin);
+    lines.push_back(text.substr(begin, end - begin));
+    begin = end + 2;
+  }
+  return lines;
+}
+
+// What the store's lookup finds for `name` among `items`: a NameIndex of
+// them, or nullptr.
+template <typename Item>
+const Item* Found(const std::vector<std::unique_ptr<Item>>& items, std::string_view name) {
+  NameIndex index;
+  index.Assign(items);
+  const std::size_t position = index.Find(name);
+  return position == NameIndex::npos ? nullptr : items[position].get();
+}
+
+// The first section whose name matches `name` in list order; an empty or
+// comment name finds nothing. What the index must agree with.
+const TIniFileSection* Scan(const TIniFileSectionList& sections, std::string_view name) {
+  if (name.empty() || IsComment(name))
+    return nullptr;
+  for (const auto& section : sections) {
+    if (NamesMatch(section->Name, name))
+      return section.get();
+  }
+  return nullptr;
 }
 
 TEST(IniTextTest, TrimRemovesBytesUpTo32AtBothEndsOnly) {
@@ -114,17 +149,17 @@ TEST(IniTextTest, NamesMatchFoldsAsciiLettersOnly) {
 TEST(IniTextTest, FindSkipsEmptyAndCommentNamesAndTakesTheFirstMatch) {
   const TIniFileSectionList sections =
       Model({{"", {}}, {";c", {}}, {"log", {{"k", "1"}, {"K", "2"}, {";n", ""}}}, {"LOG", {}}});
-  EXPECT_EQ(FindSection(sections, ""), nullptr);
-  EXPECT_EQ(FindSection(sections, ";c"), nullptr);
-  EXPECT_EQ(FindSection(sections, "Log"), sections[2].get());
-  EXPECT_EQ(FindSection(sections, "lo"), nullptr);
-  EXPECT_EQ(FindSection(sections, "log "), nullptr);
+  EXPECT_EQ(Found(sections, ""), nullptr);
+  EXPECT_EQ(Found(sections, ";c"), nullptr);
+  EXPECT_EQ(Found(sections, "Log"), sections[2].get());
+  EXPECT_EQ(Found(sections, "lo"), nullptr);
+  EXPECT_EQ(Found(sections, "log "), nullptr);
 
   const TIniFileKeyList& keys = sections[2]->Keys;
-  EXPECT_EQ(FindKey(keys, "K"), keys[0].get());
-  EXPECT_EQ(FindKey(keys, ";n"), nullptr);
-  EXPECT_EQ(FindKey(keys, ""), nullptr);
-  EXPECT_EQ(FindKey(keys, "k2"), nullptr);
+  EXPECT_EQ(Found(keys, "K"), keys[0].get());
+  EXPECT_EQ(Found(keys, ";n"), nullptr);
+  EXPECT_EQ(Found(keys, ""), nullptr);
+  EXPECT_EQ(Found(keys, "k2"), nullptr);
 }
 
 TEST(IniTextTest, SkipByteOrderMarkOnlyAtTheVeryStart) {
@@ -183,7 +218,7 @@ TEST(IniTextTest, ParseLines) {
   }
 }
 
-TEST(IniTextTest, BuildLinesAndFileText) {
+TEST(IniTextTest, BuildFileText) {
   struct Case {
     std::vector<SectionShape> model;
     std::string text;
@@ -203,7 +238,7 @@ TEST(IniTextTest, BuildLinesAndFileText) {
   }
 }
 
-TEST(IniTextTest, BuildFileTextIsFileTextWithEveryLinePlaced) {
+TEST(IniTextTest, BuildFileTextReusedAndWithLayoutIsTheSameTextWithEveryLinePlaced) {
   const std::vector<std::vector<SectionShape>> models = {
       {},
       {{"a", {}}},
@@ -220,7 +255,7 @@ TEST(IniTextTest, BuildFileTextIsFileTextWithEveryLinePlaced) {
     ASSERT_EQ(layout.size(), sections.size());
     // Each recorded place holds that section's header and key lines, and
     // what follows it is an empty line, the next section or the end.
-    const std::vector<std::string> lines = BuildLines(sections);
+    const std::vector<std::string> lines = LinesOf(expected);
     std::size_t line = 0;
     for (std::size_t i = 0; i < sections.size(); ++i) {
       const SectionLayout& place = layout[i];
@@ -321,7 +356,7 @@ TEST(IniTextTest, NameIndexFindsWhatTheScanFinds) {
   NameIndex index;
   index.Assign(sections);
   for (const char* name : {"", ";c", "log", "Log", "LOG", "lo", "log ", "\xe9", "\xc9", "x"}) {
-    const TIniFileSection* found = FindSection(sections, name);
+    const TIniFileSection* found = Scan(sections, name);
     const std::size_t position = index.Find(name);
     EXPECT_EQ(position == NameIndex::npos ? nullptr : sections[position].get(), found) << name;
   }

@@ -1,7 +1,5 @@
 // AppendLine and FlushFile of the POSIX platform against real files, with
 // failures injected through the system-call table.
-#ifndef _WIN32
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,53 +98,32 @@ TEST(PosixAppendLine, OneWriteInAppendMode) {
 // open, the file holds at most a part of the new bytes after the old ones,
 // and the next append still starts a line of its own.
 TEST(PosixAppendLine, FailuresLeaveEarlierLinesWhole) {
-  static int calls;
   const struct {
     const char* name;
-    void (*arm)(PosixSyscalls&);
+    Fault arm;
     IoStatus status;
     int error;
     const char* after;  // the file after the failed append
   } cases[] = {
-      {"open fails",
-       [](PosixSyscalls& s) {
-         s.open = [](const char*, int, mode_t) { return errno = EACCES, -1; };
-       },
-       IoStatus::kCreateFailed, EACCES, "old\r\n"},
+      {"open fails", fault::OpenDenied, IoStatus::kCreateFailed, EACCES, "old\r\n"},
       {"fstat fails",
        [](PosixSyscalls& s) { s.fstat = [](int, struct stat*) { return errno = EIO, -1; }; },
        IoStatus::kCreateFailed, EIO, "old\r\n"},
-      {"short write, then an error",
-       [](PosixSyscalls& s) {
-         s.write = [](int fd, const void* buffer, size_t) -> ssize_t {
-           if (calls++ == 0) {
-             return platform::PosixWrite(fd, buffer, 5);
-           }
-           errno = ENOSPC;
-           return -1;
-         };
-       },
-       IoStatus::kWriteFailed, ENOSPC, "old\r\nnew l"},
-      {"write stores nothing",
-       [](PosixSyscalls& s) { s.write = [](int, const void*, size_t) -> ssize_t { return 0; }; },
-       IoStatus::kWriteFailed, ENOSPC, "old\r\n"},
-      {"close fails",
-       [](PosixSyscalls& s) {
-         s.close = [](int fd) { return platform::PosixClose(fd), errno = EIO, -1; };
-       },
-       IoStatus::kWriteFailed, EIO, "old\r\nnew line\r\n"},
+      // Half of the ten bytes "new line\r\n".
+      {"short write, then an error", fault::ShortWriteThenDiskFull, IoStatus::kWriteFailed, ENOSPC,
+       "old\r\nnew l"},
+      {"write stores nothing", fault::WriteStoresNothing, IoStatus::kWriteFailed, ENOSPC,
+       "old\r\n"},
+      {"close fails", fault::CloseFailsAfterClosing, IoStatus::kWriteFailed, EIO,
+       "old\r\nnew line\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RealSyscallsAfter restore;
     TempDir dir;
     const std::string path = dir.File("Tarveld.log");
     WriteBytes(path, "old\r\n");
     const int descriptors = OpenDescriptors();
-    calls = 0;
-    c.arm(Syscalls());
-    const auto result = Native().AppendLine(path, "new line");
-    Syscalls() = PosixSyscalls{};
+    const auto result = WithFault(c.arm, [&] { return Native().AppendLine(path, "new line"); });
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.os_error, c.error);
     EXPECT_EQ(OpenDescriptors(), descriptors);
@@ -220,27 +197,20 @@ TEST(PosixAppendLine, RefusesWhatIsNoRegularFileWithoutWaiting) {
 // Interruptions are ridden out; a last byte that cannot be read counts as
 // a cut line, costing an empty line rather than a merged one.
 TEST(PosixAppendLine, InterruptionsAndUnreadableLastByte) {
-  static int calls;
   const struct {
     const char* name;
-    void (*arm)(PosixSyscalls&);
+    Fault arm;
     const char* after;
   } cases[] = {
       {"pread interrupted",
        [](PosixSyscalls& s) {
          s.pread = [](int fd, void* buffer, size_t count, off_t offset) -> ssize_t {
-           return calls++ == 0 ? (errno = EINTR, -1)
-                               : platform::PosixPread(fd, buffer, count, offset);
+           return fault_calls++ == 0 ? (errno = EINTR, -1)
+                                     : platform::PosixPread(fd, buffer, count, offset);
          };
        },
        "old\r\nnew\r\n"},
-      {"write interrupted",
-       [](PosixSyscalls& s) {
-         s.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
-           return calls++ == 0 ? (errno = EINTR, -1) : platform::PosixWrite(fd, buffer, count);
-         };
-       },
-       "old\r\nnew\r\n"},
+      {"write interrupted", fault::FirstWriteInterrupted, "old\r\nnew\r\n"},
       {"pread fails",
        [](PosixSyscalls& s) {
          s.pread = [](int, void*, size_t, off_t) -> ssize_t { return errno = EIO, -1; };
@@ -249,14 +219,10 @@ TEST(PosixAppendLine, InterruptionsAndUnreadableLastByte) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RealSyscallsAfter restore;
     TempDir dir;
     const std::string path = dir.File("Tarveld.log");
     WriteBytes(path, "old\r\n");
-    calls = 0;
-    c.arm(Syscalls());
-    const auto result = Native().AppendLine(path, "new");
-    Syscalls() = PosixSyscalls{};
+    const auto result = WithFault(c.arm, [&] { return Native().AppendLine(path, "new"); });
     EXPECT_EQ(result.status, IoStatus::kOk) << result.os_error;
     EXPECT_EQ(ReadBytes(path), c.after);
   }
@@ -264,5 +230,3 @@ TEST(PosixAppendLine, InterruptionsAndUnreadableLastByte) {
 
 }  // namespace
 }  // namespace tarveld::testing
-
-#endif  // _WIN32

@@ -2,8 +2,6 @@
 // directories, failures injected through the system-call table, and the
 // locales de_DE.UTF-8, en_US.UTF-8 and ja_JP.UTF-8, which must be generated
 // on the machine (locale-gen).
-#ifndef _WIN32
-
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -132,6 +130,59 @@ TEST(PosixFiles, ReadErrorFailsTheReadAndAnInterruptionDoesNot) {
   }
 }
 
+// A failing fstat is a failure of the operation it serves, as a failing
+// open or read is: its status and errno, nothing read, no descriptor left.
+TEST(PosixFiles, AFailingFstatFailsItsOperation) {
+  static int error;
+  const struct {
+    const char* name;
+    int error;
+    bool flush;  // FlushFile; otherwise ReadFile
+    IoStatus status;
+  } cases[] = {{"read, I/O error", EIO, false, IoStatus::kOpenFailed},
+               {"read, size beyond off_t", EOVERFLOW, false, IoStatus::kOpenFailed},
+               {"flush, I/O error", EIO, true, IoStatus::kCreateFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteBytes(dir.File("f"), "0123456789");
+    const int descriptors = OpenDescriptors();
+    error = c.error;
+    std::string bytes = "left over";
+    const platform::IoResult result = WithFault(
+        [](PosixSyscalls& s) { s.fstat = [](int, struct stat*) { return errno = error, -1; }; },
+        [&] {
+          return c.flush ? Native().FlushFile(dir.File("f"))
+                         : Native().ReadFile(dir.File("f"), bytes);
+        });
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.os_error, c.error);
+    if (!c.flush) {
+      EXPECT_EQ(bytes, "");
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+  }
+}
+
+// The existence test asks the table too. It has no failure to name: a stat
+// that fails counts as no file, as a missing one does, and the store then
+// starts empty.
+TEST(PosixFiles, IsExistingFileStatsThroughTheTable) {
+  static int calls;
+  RealSyscallsAfter restore;
+  TempDir dir;
+  WriteBytes(dir.File("f"), "x");
+  calls = 0;
+  Syscalls().stat = [](const char* path, struct stat* status) {
+    ++calls;
+    return platform::PosixStat(path, status);
+  };
+  EXPECT_TRUE(Native().IsExistingFile(dir.File("f")));
+  EXPECT_EQ(calls, 1);
+  Syscalls().stat = [](const char*, struct stat*) { return errno = EACCES, -1; };
+  EXPECT_FALSE(Native().IsExistingFile(dir.File("f")));
+}
+
 TEST(PosixFiles, ReplaceFileCreatesAndReplacesWhole) {
   TempDir dir;
   const std::string path = dir.File("Tarveld.txt");
@@ -171,39 +222,18 @@ TEST(PosixFiles, ReplaceFileFailsToCreateWithoutAPlace) {
 // there before, afterwards it is exactly as it was, nothing else is in the
 // directory and no descriptor is left open.
 TEST(PosixFiles, ReplaceFileFailureLeavesTheOldFile) {
-  static int calls;
   const struct {
     const char* name;
-    void (*arm)(PosixSyscalls&);
+    Fault arm;
     IoStatus status;
     int error;
   } cases[] = {
-      {"create fails",
-       [](PosixSyscalls& s) {
-         s.open = [](const char*, int, mode_t) { return errno = EACCES, -1; };
-       },
-       IoStatus::kCreateFailed, EACCES},
-      {"short write, then an error",
-       [](PosixSyscalls& s) {
-         s.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
-           if (calls++ == 0) {
-             return platform::PosixWrite(fd, buffer, count / 2);
-           }
-           errno = ENOSPC;
-           return -1;
-         };
-       },
-       IoStatus::kWriteFailed, ENOSPC},
-      {"write stores nothing",
-       [](PosixSyscalls& s) { s.write = [](int, const void*, size_t) -> ssize_t { return 0; }; },
-       IoStatus::kWriteFailed, ENOSPC},
+      {"create fails", fault::OpenDenied, IoStatus::kCreateFailed, EACCES},
+      {"short write, then an error", fault::ShortWriteThenDiskFull, IoStatus::kWriteFailed, ENOSPC},
+      {"write stores nothing", fault::WriteStoresNothing, IoStatus::kWriteFailed, ENOSPC},
       {"fsync fails", [](PosixSyscalls& s) { s.fsync = [](int) { return errno = EIO, -1; }; },
        IoStatus::kWriteFailed, EIO},
-      {"close fails",
-       [](PosixSyscalls& s) {
-         s.close = [](int fd) { return platform::PosixClose(fd), errno = EIO, -1; };
-       },
-       IoStatus::kWriteFailed, EIO},
+      {"close fails", fault::CloseFailsAfterClosing, IoStatus::kWriteFailed, EIO},
       {"rename fails",
        [](PosixSyscalls& s) {
          s.rename = [](const char*, const char*) { return errno = EXDEV, -1; };
@@ -215,17 +245,13 @@ TEST(PosixFiles, ReplaceFileFailureLeavesTheOldFile) {
   for (const auto& c : cases) {
     for (const bool had_file : {true, false}) {
       SCOPED_TRACE(std::string(c.name) + (had_file ? ", over a file" : ", no file"));
-      RealSyscallsAfter restore;
       TempDir dir;
       const std::string path = dir.File("Tarveld.txt");
       if (had_file) {
         WriteBytes(path, old_content);
       }
       const int descriptors = OpenDescriptors();
-      calls = 0;
-      c.arm(Syscalls());
-      const auto result = Native().ReplaceFile(path, new_content);
-      Syscalls() = PosixSyscalls{};
+      const auto result = WithFault(c.arm, [&] { return Native().ReplaceFile(path, new_content); });
       EXPECT_EQ(result.status, c.status);
       EXPECT_EQ(result.os_error, c.error);
       EXPECT_EQ(Listing(dir),
@@ -240,29 +266,24 @@ TEST(PosixFiles, ReplaceFileFailureLeavesTheOldFile) {
 
 // Interruptions and partial writes are carried through, not reported.
 TEST(PosixFiles, ReplaceFileRidesOutInterruptionsAndPartialWrites) {
-  static int calls;
   const struct {
     const char* name;
-    void (*arm)(PosixSyscalls&);
+    Fault arm;
   } cases[] = {
       {"first name taken",
        [](PosixSyscalls& s) {
          s.open = [](const char* path, int flags, mode_t mode) {
-           return calls++ == 0 ? (errno = EEXIST, -1) : platform::PosixOpen(path, flags, mode);
+           return fault_calls++ == 0 ? (errno = EEXIST, -1)
+                                     : platform::PosixOpen(path, flags, mode);
          };
        }},
       {"open interrupted",
        [](PosixSyscalls& s) {
          s.open = [](const char* path, int flags, mode_t mode) {
-           return calls++ == 0 ? (errno = EINTR, -1) : platform::PosixOpen(path, flags, mode);
+           return fault_calls++ == 0 ? (errno = EINTR, -1) : platform::PosixOpen(path, flags, mode);
          };
        }},
-      {"write interrupted",
-       [](PosixSyscalls& s) {
-         s.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
-           return calls++ == 0 ? (errno = EINTR, -1) : platform::PosixWrite(fd, buffer, count);
-         };
-       }},
+      {"write interrupted", fault::FirstWriteInterrupted},
       {"write 7 bytes at a time",
        [](PosixSyscalls& s) {
          s.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
@@ -272,21 +293,17 @@ TEST(PosixFiles, ReplaceFileRidesOutInterruptionsAndPartialWrites) {
       {"fsync interrupted",
        [](PosixSyscalls& s) {
          s.fsync = [](int fd) {
-           return calls++ == 0 ? (errno = EINTR, -1) : platform::PosixFsync(fd);
+           return fault_calls++ == 0 ? (errno = EINTR, -1) : platform::PosixFsync(fd);
          };
        }},
   };
   const std::string content = "[Session Start]\r\nGame Time=100000\r\n";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RealSyscallsAfter restore;
     TempDir dir;
     const std::string path = dir.File("Tarveld.txt");
     WriteBytes(path, "old");
-    calls = 0;
-    c.arm(Syscalls());
-    const auto result = Native().ReplaceFile(path, content);
-    Syscalls() = PosixSyscalls{};
+    const auto result = WithFault(c.arm, [&] { return Native().ReplaceFile(path, content); });
     EXPECT_EQ(result.status, IoStatus::kOk) << result.os_error;
     EXPECT_EQ(ReadBytes(path), content);
     EXPECT_EQ(Listing(dir), std::vector<std::string>{"Tarveld.txt"});
@@ -699,5 +716,3 @@ TEST(PosixLocales, ThreadLocaleIsPerThreadAndLeavesTheProcessLocaleAlone) {
 
 }  // namespace
 }  // namespace tarveld::testing
-
-#endif  // _WIN32
