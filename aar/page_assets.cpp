@@ -143,7 +143,7 @@ const std::string_view kPageScript = R"js(
   // Rows laid out at once: the rest of a page follows as the reader
   // scrolls towards it. Rows, not the script, are what a keystroke or a
   // zoom costs the browser, so a redraw lays out few.
-  var SLICE = 100;
+  var SLICE = 50;
   // Rows shown before a row followed to: what led to it.
   var BEFORE = 40;
   var LOSSES = 100;
