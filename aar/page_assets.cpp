@@ -171,9 +171,12 @@ const std::string_view kPageScript = R"js(
     });
   }
 
-  // The text rows show, for the filter: their markup less tags.
+  // The text rows show, for the filter: their markup less tags, in one
+  // pass, for the whole log's text is folded at once.
   function plain(html) {
-    return fold(unescape(html.replace(/<[^>]*>/g, ' ')));
+    return fold(html.replace(/<[^>]*>|&(lt|gt|quot|amp|#\d+);/g, function (all, name) {
+      return !name ? ' ' : REFS[name] || String.fromCodePoint(Number(name.slice(1)));
+    }));
   }
 
   // The number written at `at` of `line`, read without a copy.
