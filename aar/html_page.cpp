@@ -18,7 +18,7 @@ namespace {
 // so that a browser without script can skip laying out those off screen.
 constexpr std::size_t kRowsPerGroup = 500;
 constexpr int kRowHeight = 22;  // px, a row's height for the skipped groups
-constexpr std::string_view kDash = "\u2014";
+constexpr std::string_view kDash = "&#8212;";
 
 std::string Count(std::size_t n, std::string_view one, std::string_view many) {
   return CountText(n) + " " + std::string(n == 1 ? one : many);
@@ -86,7 +86,8 @@ void AppendSources(std::string& out, const AfterAction& after) {
       out += i == 0 ? "" : ", ";
       out += std::to_string(after.journal_skipped_lines[i]);
     }
-    out += after.journal_skipped > after.journal_skipped_lines.size() ? ", \u2026).</p>" : ").</p>";
+    out +=
+        after.journal_skipped > after.journal_skipped_lines.size() ? ", &#8230;).</p>" : ").</p>";
   }
   if (after.report_not_understood > 0) {
     out += "<p class=\"note\">" + Count(after.report_not_understood, "entry", "entries") +
@@ -385,7 +386,7 @@ void AppendLosses(std::string& out, const Battle& battle, int number) {
     const std::size_t at = battle.sinking_rows[row.index];
     out += "<tr class=\"loss\" data-label=\"";
     AppendHtml(out, labels.at(sinking.group));
-    out += " \u00b7 ";
+    out += " &#183; ";
     AppendHtml(out, sinking.unit);
     out += "\"><td>";
     AppendRowLink(out, number, at, sinking.at);
@@ -461,7 +462,7 @@ void AppendLogRow(std::string& out, const Battle& battle, const LogRow& row, int
       break;
     }
     case EventKind::kTimeFactor:
-      out += "<td>Time factor<td>Time factor \u00d7" +
+      out += "<td>Time factor<td>Time factor &#215;" +
              std::to_string(battle.time_factors[row.index].factor);
       break;
     case EventKind::kFailure:
@@ -610,10 +611,10 @@ std::string RenderPage(const AfterAction& after) {
   if (after.battles.empty()) {
     out += "The files hold no battle yet.";
   } else {
-    out += Count(after.battles.size(), "battle", "battles") + " \u00b7 " +
+    out += Count(after.battles.size(), "battle", "battles") + " &#183; " +
            Count(messages + after.unattributed.size(), "message", "messages");
     if (after.basis == Basis::kJournal)
-      out += " \u00b7 " + Count(sinkings, "unit lost", "units lost");
+      out += " &#183; " + Count(sinkings, "unit lost", "units lost");
   }
   std::size_t failures = 0;
   for (const Battle& battle : after.battles)

@@ -122,6 +122,7 @@ h2,h3{break-after:avoid}
 svg.timeline{min-width:0;break-inside:avoid}
 .timeline text{font-size:16px}
 tbody.chunk{content-visibility:visible}
+.events.shown tbody[hidden]{display:table-row-group!important}
 a{color:inherit;text-decoration:none}
 .events tr.target{outline:none}
 }
@@ -139,7 +140,13 @@ const std::string_view kPageScript = R"js(
 (function () {
   'use strict';
   var PAGE = 500;
-  var LOSSES = 200;
+  // Rows laid out at once: the rest of a page follows as the reader
+  // scrolls towards it. Rows, not the script, are what a keystroke or a
+  // zoom costs the browser, so a redraw lays out few.
+  var SLICE = 50;
+  // Rows shown before a row followed to: what led to it.
+  var BEFORE = 40;
+  var LOSSES = 100;
   var SVG = 'http://www.w3.org/2000/svg';
   var wanted = new URLSearchParams(window.location.search).get('filter') || '';
   var logs = {};
@@ -149,86 +156,204 @@ const std::string_view kPageScript = R"js(
     return String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ',');
   }
 
-  // Case and accents do not count: "cafe" finds "Café".
+  // Case and accents do not count: "cafe" finds "Caf\u00e9".
   function fold(text) {
     return text.normalize('NFD').replace(/[\u0300-\u036f]/g, '').toLowerCase();
   }
 
-  // The text a row shows, for the filter: its markup less tags and the
-  // five character references the page writes.
+  // Markup's text: the five references the page writes for a file's
+  // characters, and the numbered ones it writes for its own, so that the
+  // page is ASCII wherever the files' texts are.
   var REFS = {lt: '<', gt: '>', quot: '"', '#39': "'", amp: '&'};
+  function unescape(html) {
+    return html.replace(/&(lt|gt|quot|amp|#\d+);/g, function (all, name) {
+      return REFS[name] || String.fromCodePoint(Number(name.slice(1)));
+    });
+  }
+
+  // The text rows show, for the filter: their markup less tags, in one
+  // pass, for the whole log's text is folded at once.
   function plain(html) {
-    return fold(html.replace(/<[^>]*>/g, ' ').replace(/&(lt|gt|quot|#39|amp);/g, function (all, name) {
-      return REFS[name];
+    return fold(html.replace(/<[^>]*>|&(lt|gt|quot|amp|#\d+);/g, function (all, name) {
+      return !name ? ' ' : REFS[name] || String.fromCodePoint(Number(name.slice(1)));
     }));
   }
 
-  // A row as the page writes it: kind (none for a message), time factor,
-  // game time.
-  var ROW = /^<tr(?: id="[^"]*")?(?: class="k-(\w+)")?(?: data-f="(-?\d+)")?><td>[^<]*<td>(-?\d+)/;
+  // The number written at `at` of `line`, read without a copy.
+  function numberAt(line, at) {
+    var sign = 1, n = 0, digit;
+    if (line.charCodeAt(at) === 45) { sign = -1; at++; }
+    while ((digit = line.charCodeAt(at) - 48) >= 0 && digit <= 9) { n = n * 10 + digit; at++; }
+    return sign * n;
+  }
+
+  // A row other than a message, as the page writes it: its kind and time
+  // factor. A message's row has no attribute: a ">" follows its "tr".
+  var ROW = /^<tr id="[^"]*" class="k-(\w+)"(?: data-f="(-?\d+)")?>/;
 
   function setUpLog(log) {
     var number = log.getAttribute('data-battle');
-    var rows = [];
-    log.querySelector('noscript').textContent.split('\n').forEach(function (html) {
-      if (html.lastIndexOf('<tr', 0) !== 0) return;
-      var m = ROW.exec(html);
-      rows.push({html: html, kind: m && m[1] ? m[1] : 'msg', f: m && m[2] ? Number(m[2]) : 0,
-                 t: m ? Number(m[3]) : 0, text: null});
+    var source = log.querySelector('noscript').textContent;
+    // One array per field, not one object per row: a log of 100,000 rows
+    // would otherwise keep the garbage collector busy while the page opens.
+    var html = [], kind = [], time = [], lineOf = [], changes = [];
+    var lines = source.split('\n');
+    lines.forEach(function (line, at) {
+      if (line.lastIndexOf('<tr', 0) !== 0) return;
+      var k = 'msg', f = 0;
+      if (line.charCodeAt(3) !== 62) {
+        var m = ROW.exec(line);
+        k = m ? m[1] : 'msg';
+        f = m && m[2] ? Number(m[2]) : 0;
+      }
+      var cell = line.indexOf('<td>', line.indexOf('<td>') + 4) + 4;
+      var t = numberAt(line, cell);
+      if (k === 'tf') changes.push({t: t, f: f});
+      html.push(line);
+      lineOf.push(at);
+      kind.push(k);
+      time.push(t);
     });
+    var total = html.length;
+    var lineCount = lines.length;
+    lines = null;
+    var folded = null;  // each row's text, for the filter
     var table = log.querySelector('table.shown');
-    var body = table.querySelector('tbody');
     var tools = log.querySelector('.tools');
     var input = tools.querySelector('input[type=search]');
     var boxes = tools.querySelectorAll('.kinds input');
     var windowText = tools.querySelector('.window');
     var countText = tools.querySelector('.count');
     var pagers = log.querySelectorAll('.pager');
-    var matches = rows;
-    var start = 0;
+    // The rows the filter, kinds and window let through, in order: one
+    // array for the log's life, so that a keystroke leaves no garbage of
+    // a hundred thousand numbers.
+    var matches = new Int32Array(total), found = 0;
+    var start = 0, end = 0, laid = 0;  // the page, and how much of it is laid out
     var span = null;
-    var timer = 0;
-    var folded = false;
+    var lastWords = [], lastHits = null;
+    // Past the last row laid out: when it comes near the screen, the next
+    // rows of the page are laid out.
+    var more = document.createElement('div');
+    more.className = 'more';
+    more.setAttribute('aria-hidden', 'true');
+    table.after(more);
+    var watcher = window.IntersectionObserver ? new IntersectionObserver(function (entries) {
+      if (entries.some(function (entry) { return entry.isIntersecting; })) layOut(laid + SLICE);
+    }, {rootMargin: '0px 0px 600px 0px'}) : null;
 
     function foldAll() {
       if (folded) return;
-      rows.forEach(function (row) { row.text = plain(row.html); });
-      folded = true;
+      // The whole log at once: one pass over its text costs a fraction of
+      // a hundred thousand small ones. The folded text keeps its line breaks.
+      var texts = plain(source).split('\n');
+      folded = texts.length === lineCount ? lineOf.map(function (line) { return texts[line]; })
+                                             : html.map(plain);
     }
 
-    function show() {
-      start = Math.max(0, Math.min(start, matches.length - 1));
-      var end = Math.min(matches.length, start + PAGE);
-      body.innerHTML = matches.slice(start, end).map(function (row) { return row.html; }).join('');
-      var what = matches.length === rows.length ? count(rows.length) + ' rows'
-                                                : count(matches.length) + ' of ' + count(rows.length) + ' rows';
-      countText.textContent = what;
-      var paged = matches.length > PAGE;
+    // Every row of the page is written at once, a group of SLICE rows to
+    // a <tbody>; the groups past what the screen needs stay hidden, which
+    // costs the browser no layout, until the reader scrolls towards them.
+    function layOut(to) {
+      var groups = table.tBodies;
+      while (laid < Math.min(to, end)) {
+        groups[(laid - start) / SLICE].hidden = false;
+        laid = Math.min(end, laid + SLICE);
+      }
+      if (watcher) {
+        // Observed afresh, so that a marker still near the screen after
+        // the rows just shown calls again.
+        watcher.unobserve(more);
+        if (laid < end) watcher.observe(more);
+      } else if (laid < end) {
+        layOut(end);
+      }
+    }
+
+    function write(from, to) {
+      var parts = [];
+      for (var i = from; i < to; i++) {
+        if ((i - from) % SLICE === 0) parts.push(i === from ? '<tbody hidden>' : '</tbody><tbody hidden>');
+        parts.push(html[matches[i]]);
+      }
+      Array.prototype.slice.call(table.tBodies).forEach(function (group) { group.remove(); });
+      table.insertAdjacentHTML('beforeend', (parts.length ? parts.join('') : '<tbody>') + '</tbody>');
+      laid = from;
+    }
+
+    // The row at `at` of the matches, which the page at hand holds.
+    function rowAt(at) {
+      return table.tBodies[Math.floor((at - start) / SLICE)].rows[(at - start) % SLICE];
+    }
+
+    // The page of rows from `start`, shown up to at least `upTo`.
+    function show(upTo) {
+      start = Math.max(0, Math.min(start, found - 1));
+      end = Math.min(found, start + PAGE);
+      write(start, end);
+      layOut(Math.max(start + SLICE, upTo || 0));
+      countText.textContent = found === total ? count(total) + ' rows'
+                                              : count(found) + ' of ' + count(total) + ' rows';
+      var paged = found > PAGE;
       Array.prototype.forEach.call(pagers, function (pager) {
         pager.hidden = !paged;
         pager.querySelector('.status').textContent =
-            'rows ' + count(matches.length ? start + 1 : 0) + '\u2013' + count(end) + ' of ' + count(matches.length);
+            'rows ' + count(found ? start + 1 : 0) + '\u2013' + count(end) + ' of ' + count(found);
         pager.querySelector('.previous').disabled = start === 0;
-        pager.querySelector('.next').disabled = end >= matches.length;
+        pager.querySelector('.next').disabled = end >= found;
       });
-      log.setAttribute('data-shown', String(matches.length));
+      log.setAttribute('data-shown', String(found));
+    }
+
+    // The rows holding every word. A query that only adds to the last one
+    // (a keystroke more) looks only among the last one's rows.
+    function rowsWith(words) {
+      var narrower = lastHits && lastWords.every(function (old) {
+        return words.some(function (word) { return word.indexOf(old) >= 0; });
+      });
+      var from = narrower ? lastHits : null;
+      var hits = [];
+      for (var n = from ? from.length : total, j = 0; j < n; j++) {
+        var i = from ? from[j] : j, text = folded[i], all = true;
+        for (var w = 0; w < words.length && all; w++) all = text.indexOf(words[w]) >= 0;
+        if (all) hits.push(i);
+      }
+      lastWords = words;
+      lastHits = hits;
+      return hits;
     }
 
     function apply() {
       var kinds = {};
       Array.prototype.forEach.call(boxes, function (box) { kinds[box.value] = box.checked; });
       var words = fold(input.value).split(/\s+/).filter(Boolean);
-      if (words.length) foldAll();
-      matches = rows.filter(function (row) {
-        return kinds[row.kind] && (!span || (row.t >= span[0] && row.t <= span[1])) &&
-            words.every(function (word) { return row.text.indexOf(word) >= 0; });
-      });
+      var candidates = null;
+      if (words.length) {
+        foldAll();
+        candidates = rowsWith(words);
+      }
+      found = 0;
+      for (var n = candidates ? candidates.length : total, j = 0; j < n; j++) {
+        var i = candidates ? candidates[j] : j;
+        if (kinds[kind[i]] && (!span || (time[i] >= span[0] && time[i] <= span[1]))) matches[found++] = i;
+      }
       start = 0;
       show();
     }
 
+    // Where the row `index` stands among the matches, or -1.
+    function positionOf(index) {
+      var low = 0, high = found;
+      while (low < high) {
+        var middle = (low + high) >> 1;
+        if (matches[middle] < index) low = middle + 1;
+        else high = middle;
+      }
+      return low < found && matches[low] === index ? low : -1;
+    }
+
     function turn(by) {
-      start = Math.max(0, Math.floor(start / PAGE) * PAGE + by * PAGE);
+      start = Math.max(0, start + by * PAGE);
       show();
       table.scrollIntoView({block: 'start'});
     }
@@ -236,21 +361,20 @@ const std::string_view kPageScript = R"js(
     // The row `index` of the log, highlighted, with the rows before it in
     // view: whatever hides it (filter, kinds, window) is set aside first.
     function goTo(index) {
-      var row = rows[index];
-      if (!row) return;
-      if (matches.indexOf(row) < 0) {
+      if (!(index >= 0 && index < total)) return;
+      var at = positionOf(index);
+      if (at < 0) {
         input.value = '';
         Array.prototype.forEach.call(boxes, function (box) { box.checked = true; });
         if (span && timelines[number]) timelines[number].reset();
         span = null;
         windowText.hidden = true;
         apply();
+        at = index;
       }
-      var at = matches.indexOf(row);
-      start = Math.floor(at / PAGE) * PAGE;
-      if (at - start < 20 && start > 0) start = Math.max(0, at - 20);
-      show();
-      var shown = body.children[at - start];
+      start = Math.max(0, at - BEFORE);
+      show(at + 1);
+      var shown = rowAt(at);
       Array.prototype.forEach.call(document.querySelectorAll('tr.target'), function (old) {
         old.classList.remove('target');
       });
@@ -258,14 +382,18 @@ const std::string_view kPageScript = R"js(
       shown.tabIndex = -1;
       shown.scrollIntoView({block: 'center'});
       shown.focus({preventScroll: true});
+      // A page opened at a row: the browser keeps the row at the top of
+      // the screen until the page has loaded, out of sight of what led to it.
+      if (document.readyState !== 'complete') {
+        window.addEventListener('load', function () {
+          window.requestAnimationFrame(function () { shown.scrollIntoView({block: 'center'}); });
+        }, {once: true});
+      }
       log.setAttribute('data-target', String(index));
     }
 
     input.addEventListener('focus', foldAll);
-    input.addEventListener('input', function () {
-      window.clearTimeout(timer);
-      timer = window.setTimeout(apply, rows.length > 20000 ? 60 : 0);
-    });
+    input.addEventListener('input', apply);
     Array.prototype.forEach.call(boxes, function (box) { box.addEventListener('change', apply); });
     Array.prototype.forEach.call(pagers, function (pager) {
       pager.querySelector('.previous').addEventListener('click', function () { turn(-1); });
@@ -276,9 +404,9 @@ const std::string_view kPageScript = R"js(
     table.hidden = false;
     apply();
     logs[number] = {
-      rows: rows, goTo: goTo,
-      all: function () { body.innerHTML = matches.map(function (row) { return row.html; }).join(''); },
-      page: show,
+      kind: kind, time: time, changes: changes, goTo: goTo,
+      all: function () { start = 0; end = found; write(0, end); layOut(end); },
+      page: function () { show(); },
       // The timeline's window narrows the log; null is the whole battle.
       narrow: function (window_, text) {
         span = window_;
@@ -318,9 +446,7 @@ const std::string_view kPageScript = R"js(
     }
     return lines.map(function (line) {
       var m = LOSS.exec(line);
-      return {t: Number(m[3]), row: m[2], label: m[1].replace(/&(lt|gt|quot|#39|amp);/g, function (all, name) {
-        return REFS[name];
-      })};
+      return {t: Number(m[3]), row: m[2], label: unescape(m[1])};
     });
   }
 
@@ -358,8 +484,8 @@ const std::string_view kPageScript = R"js(
     var zoom = figure.querySelector('.zoom');
     var windowText = zoom.querySelector('.window-text');
     var losses = lossesOf(section);
-    var rows = log ? log.rows : [];
-    var changes = rows.filter(function (row) { return row.kind === 'tf'; });
+    var kinds = log ? log.kind : [], times = log ? log.time : [];
+    var changes = log ? log.changes : [];
     var levels = changes.map(function (row) { return row.f; })
         .sort(function (a, b) { return a - b; })
         .filter(function (f, i, all) { return i === 0 || all[i - 1] !== f; });
@@ -474,12 +600,12 @@ const std::string_view kPageScript = R"js(
       // Messages, counted per two units of width.
       svg.appendChild(make('text', {'class': 'band', x: 0, y: tickBottom - 6}, 'Messages'));
       var slots = {}, most = 0;
-      rows.forEach(function (row) {
-        if (row.kind !== 'msg' || row.t < view[0] || row.t > view[1]) return;
-        var slot = Math.floor((x(row.t) - LEFT) / 2);
+      for (var i = 0; i < times.length; i++) {
+        if (kinds[i] !== 'msg' || times[i] < view[0] || times[i] > view[1]) continue;
+        var slot = Math.floor((x(times[i]) - LEFT) / 2);
         slots[slot] = (slots[slot] || 0) + 1;
         most = Math.max(most, slots[slot]);
-      });
+      }
       var ticks = '';
       var bits = function (n) { return Math.floor(Math.log2(n)) + 1; };
       Object.keys(slots).forEach(function (slot) {

@@ -219,7 +219,7 @@ std::size_t AppendSinkings(std::string& out, const Battle& battle, int number,
     } else {
       const Sinking& sinking = battle.sinkings[m.sinkings.front()];
       AppendHtml(out, labels.at(sinking.group));
-      out += " \u00b7 ";
+      out += " &#183; ";
       AppendHtml(out, sinking.unit);
     }
     out += "</text>";
@@ -303,7 +303,7 @@ void AppendTimeFactors(std::string& out, const Battle& battle, const Axis& axis,
   };
   // Every level is named: the band grows to give each its line.
   for (const std::int64_t level : levels)
-    AppendText(out, "level", kPlotLeft - 60, level_y(level) + 50, "\u00d7" + std::to_string(level));
+    AppendText(out, "level", kPlotLeft - 60, level_y(level) + 50, "&#215;" + std::to_string(level));
 
   // The changes in time order, each date read once; equal times keep the
   // order of the files.
@@ -525,11 +525,11 @@ void AppendTimelineFigure(std::string& out, const Battle& battle, int number, bo
       "type=\"button\" class=\"reset\">Whole battle</button></div><div class=\"scroll\">";
   const std::size_t unlabelled = AppendTimeline(out, battle, number, journal);
   out +=
-      "</div><figcaption><span class=\"key-sink\">\u25cf</span> a unit lost, a larger "
-      "marker several (each links to its row in the log) \u00b7 <span "
-      "class=\"key-step\">\u2014</span> the time factor \u00b7 | messages, taller where more "
+      "</div><figcaption><span class=\"key-sink\">&#9679;</span> a unit lost, a larger "
+      "marker several (each links to its row in the log) &#183; <span "
+      "class=\"key-step\">&#8212;</span> the time factor &#183; | messages, taller where more "
       "came at once.<span class=\"zoom-help\" hidden> Drag across the drawing to look closer, "
-      "or use the buttons, or + and \u2212 on the keyboard.</span>";
+      "or use the buttons, or + and &#8722; on the keyboard.</span>";
   if (unlabelled > 0)
     out += " " + CountText(unlabelled) + (unlabelled == 1 ? " marker has" : " markers have") +
            " no label for lack of room; Losses lists every one.";

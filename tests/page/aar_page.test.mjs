@@ -208,6 +208,45 @@ describe('the log', () => {
     await page.close();
   });
 
+  test('a query typed on and taken back finds what the same query finds afresh', async () => {
+    const page = await open('long');
+    const input = page.locator('#battle-1 input[type=search]');
+    const shown = async () => Number(await page.getAttribute('#battle-1 .log', 'data-shown'));
+    const counts = {};
+    for (const query of ['bearing 0', 'bearing 04', 'bearing 045', 'bearing 04', 'reports 045', 'bearing']) {
+      await input.fill(query);
+      counts[query] = counts[query] ?? await shown();
+      assert.equal(await shown(), counts[query], `"${query}" typed on from the last query`);
+    }
+    for (const query of Object.keys(counts)) {
+      const fresh = await open('long', {query: '?filter=' + encodeURIComponent(query)});
+      assert.equal(Number(await fresh.getAttribute('#battle-1 .log', 'data-shown')), counts[query], `"${query}" afresh`);
+      await fresh.close();
+    }
+    assert.ok(counts['bearing 045'] > 0 && counts['bearing 045'] < counts['bearing 04']);
+    await page.close();
+  });
+
+  test('a page of the log shows its rows as the reader scrolls to them, and paper gets them all', async () => {
+    const page = await open('long');
+    const visible = () => page.$$eval('#battle-1 table.events.shown tbody:not([hidden]) tr', (rows) => rows.length);
+    const first = await visible();
+    assert.ok(first > 0 && first < 500, `${first} rows laid out at first`);
+    // Scrolling on towards the pager below the log, as a reader does.
+    for (let step = 0; step < 40 && await visible() < 500; step++) {
+      await page.locator('#battle-1 .pager').last().scrollIntoViewIfNeeded();
+      await page.evaluate(() => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done))));
+    }
+    assert.equal(await visible(), 500);
+    const times = await page.$$eval('#battle-1 table.events.shown tbody tr', (rows) => rows.map((r) => Number(r.cells[1].textContent)));
+    assert.equal(times.length, 500);
+    assert.deepEqual(times, [...times].sort((a, b) => a - b));
+    await page.evaluate(() => window.dispatchEvent(new Event('beforeprint')));
+    await page.emulateMedia({media: 'print'});
+    assert.equal(await page.$$eval('#battle-1 table.events.shown tbody tr', (rows) => rows.filter((r) => r.getClientRects().length).length), 5000);
+    await page.close();
+  });
+
   test('kinds switch on and off, and the pager sits above and below', async () => {
     const page = await open('long');
     await page.locator('#battle-1 .kinds input[value=msg]').uncheck();
@@ -344,6 +383,52 @@ describe('phone and paper', () => {
     assert.ok(pageCount >= 21, `${pageCount} pages for 20 battles and the summary`);
     await page.close();
   });
+});
+
+describe('paper', () => {
+  // A4 with 12 mm margins: 186 by 273 mm of page, at 96 CSS px an inch.
+  const PAGE_WIDTH = 703, PAGE_HEIGHT = Math.floor(273 / 25.4 * 96);
+  for (const shape of ['long', 'campaign', 'texts']) {
+    test(`${shape} on paper: no table held whole to leave half a page empty, and only a battle forces a new page`, async () => {
+      const page = await open(shape, {width: PAGE_WIDTH, height: 1000});
+      await page.evaluate(() => window.dispatchEvent(new Event('beforeprint')));
+      await page.emulateMedia({media: 'print'});
+      const found = await page.evaluate((pageHeight) => {
+        const held = [], forced = [];
+        for (const element of document.querySelectorAll('body *')) {
+          const style = getComputedStyle(element);
+          const height = element.getBoundingClientRect().height;
+          // Held together, a block taller than a quarter page leaves the
+          // rest of a page empty when it does not fit there. A row may be
+          // held, and the drawing, which is shorter than half a page.
+          const allowed = element.tagName === 'TR' || (element.matches('svg.timeline') && height < pageHeight / 2);
+          if (style.breakInside.startsWith('avoid') && height > pageHeight / 4 && !allowed)
+            held.push(`${element.tagName}.${element.getAttribute('class')} ${Math.round(height)} px`);
+          for (const side of [style.breakBefore, style.breakAfter]) {
+            if (['page', 'left', 'right', 'recto', 'verso'].includes(side) && !element.matches('section.battle'))
+              forced.push(`${element.tagName}.${element.getAttribute('class')}`);
+          }
+        }
+        const battles = [...document.querySelectorAll('section.battle[id^="battle-"]')].map((s) => getComputedStyle(s).breakBefore);
+        return {held, forced, battles};
+      }, PAGE_HEIGHT);
+      assert.deepEqual(found.held, []);
+      assert.deepEqual(found.forced, []);
+      // Each battle starts a page; a battle alone shares its first page with the heading.
+      const expected = found.battles.length === 1 ? ['auto'] : found.battles.map(() => 'page');
+      assert.deepEqual(found.battles, expected);
+      // Printed, the pages hold what the laid-out page holds, with room for
+      // each page's repeated table headers and the battles' own pages: a
+      // table pushed whole to the next page would leave more pages than that.
+      const height = await page.evaluate(() => document.documentElement.scrollHeight);
+      const pdf = await page.pdf({format: 'A4'});
+      const pages = (pdf.toString('latin1').match(/\/Type\s*\/Page[^s]/g) || []).length;
+      const filled = height / PAGE_HEIGHT;
+      assert.ok(pages >= Math.ceil(filled), `${pages} pages for ${filled.toFixed(1)} pages of content`);
+      assert.ok(pages <= Math.ceil(filled * 1.12) + found.battles.length, `${pages} pages for ${filled.toFixed(1)} pages of content`);
+      await page.close();
+    });
+  }
 });
 
 describe('accessibility', () => {
