@@ -15,7 +15,7 @@
 #include <string>
 
 #include "aar/battle.h"
-#include "plugin/journal.h"  // kReportFileName, kJournalFileName: the names the page cites
+#include "plugin/file_names.h"  // kReportFileName, kJournalFileName: the names the page cites
 
 namespace tarveld::aar {
 
