@@ -238,8 +238,10 @@ const std::string_view kPageScript = R"js(
     more.className = 'more';
     more.setAttribute('aria-hidden', 'true');
     table.after(more);
-    var watcher = window.IntersectionObserver ? new IntersectionObserver(function (entries) {
-      if (entries.some(function (entry) { return entry.isIntersecting; })) layOut(laid + SLICE);
+    // An entry may be older than the rows laid out since (a busy browser
+    // delivers several at once), so where the marker stands now decides.
+    var watcher = window.IntersectionObserver ? new IntersectionObserver(function () {
+      if (more.getBoundingClientRect().top < window.innerHeight + 600) layOut(laid + SLICE);
     }, {rootMargin: '0px 0px 600px 0px'}) : null;
 
     function foldAll() {
