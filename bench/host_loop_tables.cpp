@@ -44,6 +44,15 @@ std::string ModeLabel(const Result& r) {
              : std::string(ModeName(r.mode)) + " **FAILED (" + std::to_string(r.failures) + ")**";
 }
 
+// Calls `row` with each run's result, by report size and then mode.
+template <typename Row>
+void EachRun(const Options& options, const std::vector<Result>& results, Row row) {
+  for (std::int64_t keys : options.keys) {
+    for (Mode mode : options.modes)
+      row(*Find(results, keys, mode));
+  }
+}
+
 }  // namespace
 
 std::string LoadAverage() {
@@ -106,30 +115,24 @@ void PrintTables(const Options& options, const std::string& dir,
       "| keys | report bytes | mode | MsgLog calls | report writes | writes per 1,000 calls "
       "| journal flushes | last message visible after |\n"
       "|---:|---:|---|---:|---:|---:|---:|---:|\n");
-  for (std::int64_t keys : options.keys) {
-    for (Mode mode : options.modes) {
-      const Result& r = *Find(results, keys, mode);
-      const double per_thousand =
-          r.msglog.n == 0 ? 0 : 1000.0 * static_cast<double>(r.burst_writes) / r.msglog.n;
-      std::printf("| %s | %s | %s | %zu | %ld | %.0f | %ld | %s |\n", Count(keys).c_str(),
-                  Count(static_cast<std::int64_t>(r.report_bytes)).c_str(), ModeLabel(r).c_str(),
-                  r.msglog.n, r.burst_writes, per_thousand, r.burst_flushes,
-                  r.burst_end_us < 0 ? "never" : Duration(r.burst_end_us).c_str());
-    }
-  }
+  EachRun(options, results, [](const Result& r) {
+    const double per_thousand =
+        r.msglog.n == 0 ? 0 : 1000.0 * static_cast<double>(r.burst_writes) / r.msglog.n;
+    std::printf("| %s | %s | %s | %zu | %ld | %.0f | %ld | %s |\n", Count(r.keys).c_str(),
+                Count(static_cast<std::int64_t>(r.report_bytes)).c_str(), ModeLabel(r).c_str(),
+                r.msglog.n, r.burst_writes, per_thousand, r.burst_flushes,
+                r.burst_end_us < 0 ? "never" : Duration(r.burst_end_us).c_str());
+  });
 
   std::printf(
       "\nJournal flushes from the first call of a TimeFactor or UnitSink burst through the "
       "Finish after it:\n\n| keys | mode | TimeFactor calls | journal flushes | UnitSink calls "
       "| journal flushes |\n|---:|---|---:|---:|---:|---:|\n");
-  for (std::int64_t keys : options.keys) {
-    for (Mode mode : options.modes) {
-      const Result& r = *Find(results, keys, mode);
-      std::printf("| %s | %s | %zu | %ld | %zu | %ld |\n", Count(keys).c_str(),
-                  ModeLabel(r).c_str(), r.timefactor.n, r.timefactor_flushes, r.unitsink.n,
-                  r.unitsink_flushes);
-    }
-  }
+  EachRun(options, results, [](const Result& r) {
+    std::printf("| %s | %s | %zu | %ld | %zu | %ld |\n", Count(r.keys).c_str(),
+                ModeLabel(r).c_str(), r.timefactor.n, r.timefactor_flushes, r.unitsink.n,
+                r.unitsink_flushes);
+  });
 
   std::printf(
       "\nLag after a quiet spell: one MsgLog, then the time from its return until a reader "
@@ -137,15 +140,12 @@ void PrintTables(const Options& options, const std::string& dir,
       "(on disk: flushed, renamed, directory flushed):\n\n"
       "| keys | mode | n | visible p50 | visible max | on disk p50 | on disk max |\n"
       "|---:|---|---:|---:|---:|---:|---:|\n");
-  for (std::int64_t keys : options.keys) {
-    for (Mode mode : options.modes) {
-      const Result& r = *Find(results, keys, mode);
-      std::printf("| %s | %s | %zu | %s | %s | %s | %s |\n", Count(keys).c_str(),
-                  ModeLabel(r).c_str(), r.lag_visible.n, Duration(r.lag_visible.p50).c_str(),
-                  Duration(r.lag_visible.max).c_str(), Duration(r.lag_disk.p50).c_str(),
-                  Duration(r.lag_disk.max).c_str());
-    }
-  }
+  EachRun(options, results, [](const Result& r) {
+    std::printf("| %s | %s | %zu | %s | %s | %s | %s |\n", Count(r.keys).c_str(),
+                ModeLabel(r).c_str(), r.lag_visible.n, Duration(r.lag_visible.p50).c_str(),
+                Duration(r.lag_visible.max).c_str(), Duration(r.lag_disk.p50).c_str(),
+                Duration(r.lag_disk.max).c_str());
+  });
   std::fflush(stdout);
 }
 
