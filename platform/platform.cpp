@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tarveld::platform {
@@ -30,6 +32,13 @@ std::string FailureReason(int os_error) {
       break;
   }
   return "system error " + std::to_string(os_error);
+}
+
+void ReserveForGrowth(std::string& bytes, std::uint64_t size, std::size_t chunk) {
+  if (size > bytes.max_size() / 2)
+    return;  // the read fails on its own
+  const auto whole = static_cast<std::size_t>(size);
+  bytes.reserve(whole + whole / 8 + chunk);
 }
 
 }  // namespace tarveld::platform

@@ -21,6 +21,7 @@
 // check that the DLL names each failure and the host carries on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -172,6 +173,12 @@ std::string FailureReason(int os_error);
 Platform& Native();
 
 // The platform in use: Native() unless a test installed another.
+// Room in `bytes`, before a read of a file of `size` bytes, for the whole
+// file and the last, empty chunk the read asks for, and an eighth more: the
+// report is read to be changed and written again, and it only grows, so
+// its first changes must not copy it into a buffer of twice its size.
+void ReserveForGrowth(std::string& bytes, std::uint64_t size, std::size_t chunk);
+
 Platform& Current();
 
 // Makes `platform` the one in use; nullptr restores Native(). The report

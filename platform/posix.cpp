@@ -197,6 +197,7 @@ IoResult PosixPlatform::ReadFile(const std::string& path, std::string& bytes) {
     return {IoStatus::kOpenFailed, error_of_stat != 0 ? error_of_stat : EINVAL};
   }
   constexpr size_t kChunk = 64 * 1024;
+  ReserveForGrowth(bytes, static_cast<std::uint64_t>(status.st_size), kChunk);
   int error = 0;
   for (;;) {
     const size_t have = bytes.size();

@@ -126,6 +126,9 @@ IoResult WindowsPlatform::ReadFile(const std::string& path, std::string& bytes) 
     return {IoStatus::kOpenFailed, ERROR_INVALID_FUNCTION};
   }
   constexpr DWORD kChunk = 64 * 1024;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size))
+    ReserveForGrowth(bytes, static_cast<std::uint64_t>(size.QuadPart), kChunk);
   int error = 0;
   for (;;) {
     const std::size_t have = bytes.size();

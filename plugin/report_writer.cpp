@@ -423,7 +423,7 @@ void ReportWriter::OpenStore(const std::string& path) {
   std::string bytes = ReadStoreFile(path, output);
   if (store_ && store_->FileName() == path && bytes == store_->Text())
     return;
-  store_ = std::make_unique<TIniFile>(path, bytes, output);
+  store_ = std::make_unique<TIniFile>(path, std::move(bytes), output);
 }
 
 void ReportWriter::WriteStore() {

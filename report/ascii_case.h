@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace tarveld {
@@ -26,6 +27,16 @@ constexpr bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
       return false;
   }
   return true;
+}
+
+// FNV-1a over the folded bytes, so that names that match hash alike.
+constexpr std::uint64_t FoldedHash(std::string_view name) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : name) {
+    hash ^= static_cast<unsigned char>(AsciiUpper(c));
+    hash *= 1099511628211ull;
+  }
+  return hash;
 }
 
 static_assert(AsciiUpper('a') == 'A' && AsciiUpper('z') == 'Z' && AsciiUpper('{') == '{');

@@ -63,194 +63,276 @@ TIniFile::TIniFile(std::string file_name, bool line_continuation, ReportOutput& 
   Load(ReadStoreFile(file_name_, output));
 }
 
-TIniFile::TIniFile(std::string file_name, std::string_view bytes, ReportOutput& output)
+TIniFile::TIniFile(std::string file_name, std::string&& bytes, ReportOutput& output)
     : TCustomIniFile(std::move(file_name), false), output_(&output) {
-  Load(bytes);
+  Load(std::move(bytes));
 }
 
-void TIniFile::Load(std::string_view bytes) {
-  // A byte-order mark left in place would hide the first header and drop
-  // the keys under it at the next rewrite. None is ever written back.
-  sections_ = ParseLines(SplitLines(SkipByteOrderMark(bytes)));
-  Prepare(true);
+namespace {
+
+constexpr std::size_t npos = IniTextIndex::npos;
+
+// The key line BuildFileText writes for a key named `name` holding `value`.
+std::string KeyLineText(std::string_view name, std::string_view value) {
+  std::string line = FlattenLineBreaks(name);
+  if (!IsComment(name)) {
+    line += '=';
+    line += FlattenLineBreaks(value);
+  }
+  line += "\r\n";
+  return line;
+}
+
+// A line that reads as a header moves every key after it to a new section.
+bool ReadsAsHeader(std::string_view line) {
+  std::string_view name;
+  return ReadHeader(Trim(line), name);
+}
+
+}  // namespace
+
+void TIniFile::Load(std::string bytes) {
+  parsed_.reset();
+  text_ = std::move(bytes);
+  // The store's own text, and any text in its form, is its model's text
+  // already. Anything else (another program's file, a byte-order mark,
+  // which left in place would hide the first header and drop the keys
+  // under it) is read into its model and laid out from that.
+  if (index_.Assign(text_)) {
+    indexed_ = true;
+    return;
+  }
+  Adopt(ParseLines(SplitLines(SkipByteOrderMark(text_))));
+}
+
+void TIniFile::Adopt(TIniFileSectionList model) {
+  BuildFileText(model, text_);
+  fix_.reset();
+  refresh_ = false;
+  if (IsSettled(model) && index_.Assign(text_)) {
+    indexed_ = true;
+    model_.reset();
+    return;
+  }
+  indexed_ = false;
+  section_index_.Assign(model);
+  key_indexes_.assign(model.size(), {});
+  for (std::size_t i = 0; i < model.size(); ++i)
+    key_indexes_[i].Assign(model[i]->Keys);
+  model_ = std::move(model);
+}
+
+const TIniFileSectionList& TIniFile::Sections() const {
+  if (model_)
+    return *model_;
+  if (!parsed_)
+    parsed_ = ParseLines(SplitLines(text_));
+  return *parsed_;
 }
 
 void TIniFile::PutText(std::string_view section, std::string_view key, std::string_view value) {
-  CatchUpText();
-  if (!section.empty() && !key.empty()) {
-    std::size_t s = section_index_.Find(section);
-    const bool new_section = s == NameIndex::npos;
-    std::size_t k = new_section ? NameIndex::npos : key_indexes_[s].Find(key);
-    const bool new_key = k == NameIndex::npos;
-
-    // The line this write hands in must read back as one key of the same
-    // section, and a new section's header as that section; anything else
-    // restructures the model, which is then rebuilt whole.
-    std::optional<TIniFileKey> rebuilt;
-    if (settled_ && !(new_section && IsComment(section))) {
-      const std::string_view name = new_key ? key : std::string_view(sections_[s]->Keys[k]->Name);
-      if (!IsComment(name))
-        rebuilt = RebuiltKey(name, value);
-    }
-
-    if (new_section) {
-      s = sections_.size();
-      sections_.push_back(
-          std::make_unique<TIniFileSection>(TIniFileSection{std::string(section), {}}));
-      section_index_.Append(section, s);
-      key_indexes_.emplace_back();
-    }
-    TIniFileKeyList& keys = sections_[s]->Keys;
-    std::size_t old_value_size = NameIndex::npos;
-    if (new_key) {
-      k = keys.size();
-      keys.push_back(
-          std::make_unique<TIniFileKey>(TIniFileKey{std::string(key), std::string(value)}));
-      key_indexes_[s].Append(key, k);
-    } else {
-      old_value_size = keys[k]->Value.size();
-      keys[k]->Value = value;
-    }
-
-    if (rebuilt) {
-      change_ = PatchText(s, k, new_section, old_value_size, std::move(*rebuilt));
-    } else {
-      settled_ = false;
-    }
-  }
-  RewriteFile();
+  Write(section, key, value);
 }
 
 void TIniFile::RewriteFile() {
-  CatchUpText();
-  // Until a change is settled the model is not; should anything below
-  // fail, the next write builds the text afresh and rebuilds the model.
-  const std::optional<Change> change = std::exchange(change_, std::nullopt);
-  const bool patched = settled_;
-  if (change)
-    settled_ = false;
-  if (!patched)
-    BuildFileText(sections_, text_);
-  // The file is replaced whole (new file beside it, renamed over), never
-  // truncated and rewritten in place: a crash or a full disk mid-write
-  // would otherwise lose the report. An output that fails at once leaves
-  // the old file standing and the model with its untrimmed change for the
-  // next write; one that writes later has taken the text and settles it.
-  output_->Replace(file_name_, text_);
-  if (!patched) {
-    Rebuild();
-  } else if (change) {
-    Settle(*change);
-    settled_ = true;
-  }
+  Write({}, {}, {});
 }
 
 void TIniFile::CatchUpText() {
-  if (text_fix_) {
-    const TextFix fix = std::move(*text_fix_);
-    text_fix_.reset();
-    const std::size_t line_at = layout_[fix.section].begin + layout_[fix.section].keys[fix.key];
-    text_.replace(line_at, fix.written_size, fix.line);
-    Shift(fix.section, fix.key,
-          static_cast<std::ptrdiff_t>(fix.line.size()) -
-              static_cast<std::ptrdiff_t>(fix.written_size));
-  }
-  if (relayout_) {
-    relayout_ = false;
-    BuildFileText(sections_, text_, &layout_);
-  }
-}
-
-TIniFile::Change TIniFile::PatchText(std::size_t section, std::size_t key, bool new_section,
-                                     std::size_t old_value_size, TIniFileKey rebuilt) {
-  const TIniFileKey& written = *sections_[section]->Keys[key];
-  if (new_section) {
-    // The section before it is no longer the last one: an empty line now
-    // follows it, unless it is a comment block.
-    if (section > 0 && !IsComment(sections_[section - 1]->Name))
-      text_ += "\r\n";
-    const std::size_t begin = text_.size();
-    text_ += '[';
-    text_ += FlattenLineBreaks(sections_[section]->Name);
-    text_ += "]\r\n";
-    layout_.push_back({begin, text_.size() - begin, {}});
-  }
-  SectionLayout& place = layout_[section];
-  if (old_value_size == NameIndex::npos) {
-    std::string line = FlattenLineBreaks(written.Name);
-    line += '=';
-    line += FlattenLineBreaks(written.Value);
-    const std::size_t written_size = line.size();
-    line += "\r\n";
-    text_.insert(place.begin + place.size, line);
-    place.keys.push_back(place.size);
-    place.size += line.size();
-    for (std::size_t i = section + 1; i < layout_.size(); ++i)
-      layout_[i].begin += line.size();
-    return {section, key, written_size, std::move(rebuilt)};
-  }
-  // A replaced value; the name is settled, so it stands in the line as it is.
-  const std::string value = FlattenLineBreaks(written.Value);
-  const std::size_t value_at = place.begin + place.keys[key] + written.Name.size() + 1;
-  text_.replace(value_at, old_value_size, value);
-  Shift(section, key,
-        static_cast<std::ptrdiff_t>(value.size()) - static_cast<std::ptrdiff_t>(old_value_size));
-  return {section, key, written.Name.size() + 1 + value.size(), std::move(rebuilt)};
-}
-
-void TIniFile::Settle(const Change& change) {
-  TIniFileSection& section = *sections_[change.section];
-  TIniFileKey& key = *section.Keys[change.key];
-  if (key.Name != change.rebuilt.Name || key.Value != change.rebuilt.Value) {
-    std::string line = change.rebuilt.Name;
-    line += '=';
-    line += change.rebuilt.Value;
-    text_fix_ = TextFix{change.section, change.key, change.written_size, std::move(line)};
-  }
-  if (key.Name != change.rebuilt.Name) {
-    key_indexes_[change.section].RenameLast(key.Name, change.rebuilt.Name, change.key);
-    key.Name = change.rebuilt.Name;
-  }
-  key.Value = change.rebuilt.Value;
-  // A new section's header was written flattened, and reads back so.
-  if (section.Name.find_first_of("\r\n") != std::string::npos) {
-    std::string flat = FlattenLineBreaks(section.Name);
-    section_index_.RenameLast(section.Name, flat, change.section);
-    section.Name = std::move(flat);
-  }
-}
-
-void TIniFile::Shift(std::size_t section, std::size_t key, std::ptrdiff_t delta) {
-  if (delta == 0)
+  if (refresh_) {
+    Adopt(ParseLines(SplitLines(text_)));
     return;
-  const auto moved = [delta](std::size_t offset) {
-    return static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset) + delta);
-  };
-  SectionLayout& place = layout_[section];
-  for (std::size_t i = key + 1; i < place.keys.size(); ++i)
-    place.keys[i] = moved(place.keys[i]);
-  place.size = moved(place.size);
-  for (std::size_t i = section + 1; i < layout_.size(); ++i)
-    layout_[i].begin = moved(layout_[i].begin);
+  }
+  if (fix_) {
+    const std::size_t at = index_.KeyOffset(fix_->section, fix_->key);
+    const std::string_view line = IniTextIndex::LineAt(text_, at);
+    const KeyLine key = ReadKeyLine(Trim(line));
+    std::string fixed(key.name);
+    if (!key.comment) {
+      fixed += '=';
+      fixed += key.value;
+    }
+    const std::size_t old_size = line.size();
+    text_.replace(at, old_size, fixed);
+    index_.Resize(
+        fix_->section, fix_->key,
+        static_cast<std::ptrdiff_t>(fixed.size()) - static_cast<std::ptrdiff_t>(old_size));
+    fix_.reset();
+  }
 }
 
-void TIniFile::Rebuild() {
-  // Rebuilt from the lines as built, not from the file; they hold no line
-  // breaks, so this is also what the next load of the file will see.
-  const std::vector<std::string_view> lines = SplitLines(text_);
-  sections_ = ParseLines(lines);
-  Prepare(false);
+void TIniFile::Write(std::string_view section, std::string_view key, std::string_view value) {
+  CatchUpText();
+  parsed_.reset();
+  if (!indexed_) {
+    WriteModel(section, key, value);
+    return;
+  }
+  std::optional<Change> change;
+  if (!section.empty() && !key.empty())
+    change = Patch(section, key, value);
+  // The file is replaced whole (new file beside it, renamed over), never
+  // truncated and rewritten in place: a crash or a full disk mid-write
+  // would otherwise lose the report. An output that fails at once leaves
+  // the old file standing and the model with its change as handed in for
+  // the next write; one that writes later has taken the text.
+  try {
+    output_->Replace(file_name_, text_);
+  } catch (...) {
+    if (change && !ReadsBackAsHanded(*change)) {
+      KeepAsHanded(*change);
+    } else if (change) {
+      Follow(*change);
+    }
+    throw;
+  }
+  if (change)
+    Follow(*change);
 }
 
-void TIniFile::Prepare(bool lay_out_now) {
-  section_index_.Assign(sections_);
-  key_indexes_.resize(sections_.size());
-  for (std::size_t i = 0; i < sections_.size(); ++i)
-    key_indexes_[i].Assign(sections_[i]->Keys);
-  settled_ = IsSettled(sections_);
-  if (settled_ && lay_out_now)
-    BuildFileText(sections_, text_, &layout_);
-  relayout_ = settled_ && !lay_out_now;
+TIniFile::Change TIniFile::Patch(std::string_view section, std::string_view key,
+                                 std::string_view value) {
+  Change change{section, key, value, index_.FindSection(text_, section), npos, 0, 0, {}, 0, 0, 0};
+  if (change.section != npos)
+    change.key = index_.FindKey(text_, change.section, key);
+
+  std::string inserted;
+  if (change.section == npos) {
+    // A new last section. The one before it is no longer the last: an
+    // empty line now follows it, unless it is the comment block.
+    const std::size_t count = index_.SectionCount();
+    if (count > 0 && !IsComment(IniTextIndex::LineAt(text_, index_.Section(count - 1).begin)))
+      inserted += "\r\n";
+    change.header_at = text_.size() + inserted.size();
+    if (IsComment(section)) {
+      inserted += FlattenLineBreaks(section);
+    } else {
+      inserted += '[';
+      inserted += FlattenLineBreaks(section);
+      inserted += ']';
+    }
+    inserted += "\r\n";
+    change.header_size = text_.size() + inserted.size() - change.header_at;
+    change.at = text_.size();
+    change.line_at = change.at + inserted.size();
+    inserted += KeyLineText(key, value);
+  } else if (change.key == npos) {
+    const IndexedSection& place = index_.Section(change.section);
+    change.at = place.begin + place.size;
+    change.line_at = change.at;
+    inserted = KeyLineText(key, value);
+  } else {
+    // A replaced value. The name stands in the line as the model has it.
+    change.line_at = index_.KeyOffset(change.section, change.key);
+    const std::string_view line = IniTextIndex::LineAt(text_, change.line_at);
+    const std::size_t name_size = ReadKeyLine(line).name.size();
+    change.at = change.line_at + name_size + 1;
+    change.removed = line.substr(name_size + 1);
+    inserted = FlattenLineBreaks(value);
+  }
+  text_.replace(change.at, change.removed.size(), inserted);
+  change.inserted = inserted.size();
+  return change;
+}
+
+void TIniFile::Follow(const Change& change) {
+  std::size_t s = change.section;
+  if (s == npos) {
+    if (IsComment(change.section_name)) {
+      refresh_ = true;  // a bare comment line, no header: the keys above it gain it
+      return;
+    }
+    index_.AppendSection(text_, change.header_at, change.header_size);
+    s = index_.SectionCount() - 1;
+  }
+  const std::string_view line = IniTextIndex::LineAt(text_, change.line_at);
+  if (ReadsAsHeader(line)) {
+    refresh_ = true;
+    return;
+  }
+  std::size_t k = change.key;
+  if (k == npos) {
+    index_.AppendKey(text_, s, line.size() + 2);
+    k = index_.Section(s).keys.size() - 1;
+  } else {
+    index_.Resize(s, k,
+                  static_cast<std::ptrdiff_t>(change.inserted) -
+                      static_cast<std::ptrdiff_t>(change.removed.size()));
+  }
+  // Read back, the line comes trimmed; the next change writes it so.
+  const KeyLine key = ReadKeyLine(Trim(line));
+  const std::size_t settled_size =
+      key.comment ? key.name.size() : key.name.size() + 1 + key.value.size();
+  if (settled_size != line.size())
+    fix_ = Fix{s, k};
+}
+
+bool TIniFile::ReadsBackAsHanded(const Change& change) const {
+  if (change.section == npos &&
+      (IsComment(change.section_name) || change.section_name.find_first_of("\r\n") != npos)) {
+    return false;
+  }
+  const std::string_view line = IniTextIndex::LineAt(text_, change.line_at);
+  if (ReadsAsHeader(line))
+    return false;
+  const KeyLine key = ReadKeyLine(Trim(line));
+  if (change.key == npos &&
+      (key.comment != IsComment(change.key_name) || key.name != change.key_name)) {
+    return false;
+  }
+  return key.value == change.value;
+}
+
+void TIniFile::KeepAsHanded(const Change& change) {
+  // The model before the change is what the text without it reads as.
+  const std::string inserted = text_.substr(change.at, change.inserted);
+  text_.replace(change.at, change.inserted, change.removed);
+  TIniFileSectionList model = ParseLines(SplitLines(text_));
+  text_.replace(change.at, change.removed.size(), inserted);
+
+  std::size_t s = change.section;
+  if (s == npos) {
+    s = model.size();
+    model.push_back(
+        std::make_unique<TIniFileSection>(TIniFileSection{std::string(change.section_name), {}}));
+  }
+  TIniFileKeyList& keys = model[s]->Keys;
+  if (change.key == npos) {
+    keys.push_back(std::make_unique<TIniFileKey>(
+        TIniFileKey{std::string(change.key_name), std::string(change.value)}));
+  } else {
+    keys[change.key]->Value = change.value;
+  }
+  const std::string written = std::move(text_);
+  Adopt(std::move(model));
+  text_ = written;  // as it went to the output
+}
+
+void TIniFile::WriteModel(std::string_view section, std::string_view key, std::string_view value) {
+  TIniFileSectionList& model = *model_;
+  if (!section.empty() && !key.empty()) {
+    std::size_t s = section_index_.Find(section);
+    if (s == NameIndex::npos) {
+      s = model.size();
+      model.push_back(std::make_unique<TIniFileSection>(TIniFileSection{std::string(section), {}}));
+      section_index_.Append(section, s);
+      key_indexes_.emplace_back();
+    }
+    TIniFileKeyList& keys = model[s]->Keys;
+    const std::size_t k = key_indexes_[s].Find(key);
+    if (k == NameIndex::npos) {
+      keys.push_back(
+          std::make_unique<TIniFileKey>(TIniFileKey{std::string(key), std::string(value)}));
+      key_indexes_[s].Append(key, keys.size() - 1);
+    } else {
+      keys[k]->Value = value;
+    }
+  }
+  BuildFileText(model, text_);
+  output_->Replace(file_name_, text_);
+  // Written: the model is what the lines written read back as.
+  model_.reset();
+  refresh_ = true;
 }
 
 }  // namespace tarveld

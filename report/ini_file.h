@@ -1,6 +1,10 @@
 // The INI store: an ordered model of one INI file's sections and keys. Every
 // write changes the model, rewrites the whole file from it and rebuilds the
 // model from the lines just written.
+//
+// The store is kept as its file's text: a report of a million keys costs
+// its text and an index of a few bytes a key (ini_index.h), and a write
+// patches the line it changes.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/ini_index.h"
 #include "report/ini_text.h"
 #include "report/report_output.h"
 
@@ -37,13 +42,15 @@ class TCustomIniFile {
   // from the lines written (so names and values come back trimmed).
   virtual void RewriteFile() = 0;
 
+  // The model: sections and keys in file order. It stays valid until the
+  // next write.
+  virtual const TIniFileSectionList& Sections() const = 0;
+
   const std::string& FileName() const { return file_name_; }
-  const TIniFileSectionList& Sections() const { return sections_; }
   bool LineContinuation() const { return line_continuation_; }
 
  protected:
   std::string file_name_;
-  TIniFileSectionList sections_;
   bool line_continuation_;
 };
 
@@ -61,78 +68,85 @@ class TIniFile : public TCustomIniFile {
   explicit TIniFile(std::string file_name, bool line_continuation = false,
                     ReportOutput& output = DirectOutput());
   // Opens the store on `file_name` from `bytes`, that file's content as
-  // read by ReadStoreFile.
-  TIniFile(std::string file_name, std::string_view bytes, ReportOutput& output);
+  // read by ReadStoreFile; a text in the store's own form is kept as it is,
+  // not copied.
+  TIniFile(std::string file_name, std::string&& bytes, ReportOutput& output);
 
   void PutText(std::string_view section, std::string_view key, std::string_view value) override;
   void RewriteFile() override;
+  const TIniFileSectionList& Sections() const override;
 
   // The file's text as the last rewrite handed it to the output (after
   // opening, the model's own).
   const std::string& Text() const { return text_; }
 
+  // Whether the next write patches the text rather than building it from a
+  // model (tests that must cover both ways).
+  bool KeptAsTextForTesting() const { return indexed_ && !refresh_; }
+
  private:
-  // A write patched into text_, for the rewrite to settle without a
-  // rebuild: the key it handed in (and its section, when new) is the only
-  // item whose rebuilt form can differ, and that form is known in advance.
+  // A write's change of text_: `inserted` bytes at `at` where `removed`
+  // stood; the key line it wrote starts at `line_at`.
   struct Change {
-    std::size_t section;
-    std::size_t key;
-    std::size_t written_size;  // bytes of the key's line as written, less CR LF
-    TIniFileKey rebuilt;
+    std::string_view section_name, key_name, value;  // as handed in
+    std::size_t section, key;                        // npos when new
+    std::size_t at, inserted;
+    std::string removed;
+    std::size_t header_at, header_size;  // a new section's header line
+    std::size_t line_at;
   };
 
-  // Puts the change PutText just made to the model into text_, as written.
-  // The key is the one at `key` in section `section`; `old_value_size` is
-  // the length of a replaced value, npos for a new key.
-  Change PatchText(std::size_t section, std::size_t key, bool new_section,
-                   std::size_t old_value_size, TIniFileKey rebuilt);
-  // Turns the written change into its rebuilt form in the model, and
-  // leaves what it changes in text_ for CatchUpText.
-  void Settle(const Change& change);
+  void Load(std::string bytes);
+  void Write(std::string_view section, std::string_view key, std::string_view value);
+  // Makes `model` the store's, and text_ its text: indexed when that text
+  // reads back as the model, otherwise the model is kept as a model.
+  void Adopt(TIniFileSectionList model);
   // Brings text_, still the text of the last rewrite, to the model's own.
   void CatchUpText();
-  // Makes the model what `bytes`, a file's content, describe.
-  void Load(std::string_view bytes);
-  // Replaces the model with what the lines of text_ read back as.
-  void Rebuild();
-  // Indexes the whole model; when it is settled, lays out text_ for it,
-  // now or at the next change.
-  void Prepare(bool lay_out_now);
-  // Moves every line after key `key` of section `section` by `delta` bytes.
-  void Shift(std::size_t section, std::size_t key, std::ptrdiff_t delta);
+  // Puts the change into the indexed text_, as BuildFileText would write it.
+  Change Patch(std::string_view section, std::string_view key, std::string_view value);
+  // The index follows the written change.
+  void Follow(const Change& change);
+  // Whether the model the text reads as holds the change as handed in.
+  bool ReadsBackAsHanded(const Change& change) const;
+  // A failed write of a change that reads back otherwise: the model keeps
+  // the change as handed in, as a model.
+  void KeepAsHanded(const Change& change);
+  // A write while the store is kept as a model.
+  void WriteModel(std::string_view section, std::string_view key, std::string_view value);
 
   // Where every rewrite goes, and where the newest text is asked for first.
   ReportOutput* output_;
 
-  // The report only grows, and the host's thread pays for every write's
-  // model and text, so a write must cost little beside copying the text.
-  // While the model is settled (IsSettled: rebuilding it from its own lines
-  // gives it back), text_ holds exactly its file text and layout_ where
-  // each line of that stands; a write patches the line it changes, and the
-  // rebuild touches only what that write handed in. Otherwise (a foreign file, a write that would
-  // restructure the model, a change left by a failed write) text_ is built
-  // afresh and the model rebuilt whole from it. Lookups go through the
-  // indexes, which always follow the model.
-  NameIndex section_index_;
-  std::vector<NameIndex> key_indexes_;  // one per section
+  // text_ is the file's text; while the store is indexed, the model is
+  // what ParseLines reads from it, and index_ says where each of its
+  // sections and keys stands. After a write text_ stays exactly as it went
+  // to the output until the next change: a writer that writes later
+  // writes what the store produced. Then the key line it handed in is put
+  // in its trimmed form (fix_), or, when the write restructured the model
+  // (a line that reads as a header, say), text_ is laid out anew from the
+  // model it reads as (refresh_).
   std::string text_;
-  std::vector<SectionLayout> layout_;
-  bool settled_ = false;
-  std::optional<Change> change_;
-
-  // text_ stays the text of the last rewrite, as it went to the output,
-  // until the next change: a writer that writes later writes what the
-  // store produced. Then the rebuilt form of the rewrite's key line
-  // replaces the line as written, or a rebuilt model lays text_ out anew.
-  struct TextFix {
+  IniTextIndex index_;
+  bool indexed_ = false;
+  struct Fix {
     std::size_t section;
     std::size_t key;
-    std::size_t written_size;
-    std::string line;
   };
-  std::optional<TextFix> text_fix_;
-  bool relayout_ = false;
+  std::optional<Fix> fix_;
+  bool refresh_ = false;
+
+  // Rarely, the model is not what its own text reads back as: a foreign
+  // file whose model does not survive a rewrite, or a failed write that
+  // leaves a change as it was handed in. It is then kept as a model,
+  // looked up through name indexes, and the whole text built from it at
+  // each write, until one succeeds.
+  std::optional<TIniFileSectionList> model_;
+  NameIndex section_index_;
+  std::vector<NameIndex> key_indexes_;  // one per section of model_
+
+  // Sections() of an indexed store, read from the text when asked for.
+  mutable std::optional<TIniFileSectionList> parsed_;
 };
 
 }  // namespace tarveld

@@ -118,15 +118,11 @@ TIniFileSectionList ParseLines(std::span<const std::string_view> lines) {
   return sections;
 }
 
-void BuildFileText(const TIniFileSectionList& sections, std::string& text,
-                   std::vector<SectionLayout>* layout) {
+void BuildFileText(const TIniFileSectionList& sections, std::string& text) {
   text.clear();
-  if (layout != nullptr)
-    layout->resize(sections.size());
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const TIniFileSection& section = *sections[i];
     const bool comment_block = IsComment(section.Name);
-    const std::size_t begin = text.size();
     if (comment_block) {
       AppendFlattened(text, section.Name);
     } else {
@@ -135,15 +131,7 @@ void BuildFileText(const TIniFileSectionList& sections, std::string& text,
       text += ']';
     }
     text += "\r\n";
-    std::vector<std::size_t>* key_offsets = nullptr;
-    if (layout != nullptr) {
-      key_offsets = &(*layout)[i].keys;
-      key_offsets->clear();
-      key_offsets->reserve(section.Keys.size());
-    }
     for (const auto& key : section.Keys) {
-      if (key_offsets != nullptr)
-        key_offsets->push_back(text.size() - begin);
       AppendFlattened(text, key->Name);
       if (!IsComment(key->Name)) {
         text += '=';
@@ -151,28 +139,9 @@ void BuildFileText(const TIniFileSectionList& sections, std::string& text,
       }
       text += "\r\n";
     }
-    if (layout != nullptr) {
-      (*layout)[i].begin = begin;
-      (*layout)[i].size = text.size() - begin;
-    }
     if (i + 1 < sections.size() && !comment_block)
       text += "\r\n";
   }
-}
-
-std::optional<TIniFileKey> RebuiltKey(std::string_view name, std::string_view value) {
-  // The line is Flat(name) "=" Flat(value). Its trimmed form starts with the
-  // trimmed name, or with "=" when that is empty, and ends with the trimmed
-  // value, or with "=" when that is empty.
-  TIniFileKey key{std::string(Trim(FlattenLineBreaks(name))),
-                  std::string(Trim(FlattenLineBreaks(value)))};
-  const std::string_view n = key.Name;
-  const std::string_view v = key.Value;
-  if (n.find('=') != std::string_view::npos)
-    return std::nullopt;
-  if (!n.empty() && (n.front() == ';' || (n.front() == '[' && !v.empty() && v.back() == ']')))
-    return std::nullopt;
-  return key;
 }
 
 bool IsSettled(const TIniFileSectionList& sections) {
@@ -212,13 +181,7 @@ std::string FlattenLineBreaks(std::string_view text) {
 }
 
 std::size_t NameIndex::FoldedHash::operator()(std::string_view name) const noexcept {
-  // FNV-1a over the folded bytes, so that names that match hash alike.
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : name) {
-    hash ^= static_cast<unsigned char>(AsciiUpper(c));
-    hash *= 1099511628211ull;
-  }
-  return static_cast<std::size_t>(hash);
+  return static_cast<std::size_t>(tarveld::FoldedHash(name));
 }
 
 std::size_t NameIndex::Find(std::string_view name) const {

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -59,38 +58,20 @@ std::vector<std::string_view> SplitLines(std::string_view bytes);
 // comment block, comments after it become keys with an empty value.
 TIniFileSectionList ParseLines(std::span<const std::string_view> lines);
 
-// Where one section's lines stand in a file text: the offset of its first
-// line, the bytes of its header and key lines with their line breaks (not
-// the empty line that may follow), and each key line's offset from `begin`.
-struct SectionLayout {
-  std::size_t begin = 0;
-  std::size_t size = 0;
-  std::vector<std::size_t> keys;
-};
-
 // Makes `text` the file's text for `sections`, reusing its storage: per
 // section a header line (or the bare name of a comment-named section), its
 // keys as "Name=Value" lines (or the bare name of a comment key), and an
 // empty line after each section but the last and but the comment-named
 // ones; every line ends in CR LF, the last one included. Every line break
 // inside a name or value becomes one space, so each built line is exactly
-// one line of the file. With `layout`, also records where each section and
-// key line stands in it.
-void BuildFileText(const TIniFileSectionList& sections, std::string& text,
-                   std::vector<SectionLayout>* layout = nullptr);
-
-// The key that ParseLines reads back from the line written for a key named
-// `name` (not a comment) holding `value`, in the same section: both
-// flattened and trimmed. Nothing when the line does not come back as a key
-// of that name: the trimmed name holds "=" (the line splits there), or the
-// line trims to a comment or to a header.
-std::optional<TIniFileKey> RebuiltKey(std::string_view name, std::string_view value);
+// one line of the file.
+void BuildFileText(const TIniFileSectionList& sections, std::string& text);
 
 // True when ParseLines on the lines of BuildFileText gives `sections` back
-// unchanged, so that rebuilding after a rewrite can be skipped for every
-// item the rewrite did not hand in: no name or value holds a line break,
-// keys read back as themselves (RebuiltKey), comment keys are trimmed and
-// hold no value, and the only comment-named section is a trimmed first one.
+// unchanged, so that the store can be kept as that text: no name or value
+// holds a line break, keys read back as themselves, comment keys are
+// trimmed and hold no value, and the only comment-named section is a
+// trimmed first one.
 bool IsSettled(const TIniFileSectionList& sections);
 
 // `text` with each line break (CR LF, lone CR, lone LF) replaced by one

@@ -347,6 +347,36 @@ TEST_F(IniFileTest, FailedRewriteKeepsTheChangeForTheNextWrite) {
   }
 }
 
+// A report of a million keys must not cost twice its size: the store
+// keeps the text it opens from rather than a copy of it, and a report read
+// from disk comes with room to grow, so that the first writes of a session
+// do not copy it into a buffer of twice its size.
+TEST_F(IniFileTest, KeepsTheTextItOpensFromWithRoomToGrow) {
+  struct Nowhere final : ReportOutput {
+    bool NewestText(const std::string&, std::string&) override { return false; }
+    void Replace(const std::string&, std::string_view) override {}
+  } nowhere;
+  std::string bytes = Lines({"[Initial Start]", "Actual Date=x", "", "[log]"});
+  // Just under 1 MiB: a read that only doubles its buffer would leave less
+  // than an eighth to spare.
+  for (int i = 0; i < 60000; ++i)
+    bytes += std::to_string(100000 + i) + "=message\r\n";
+  WriteBytes(path, bytes);
+  const std::size_t size = bytes.size();
+  const char* const data = bytes.data();
+  const TIniFile kept(path, std::move(bytes), nowhere);
+  EXPECT_EQ(kept.Text().data(), data);
+
+  TIniFile read(path, false, nowhere);
+  ASSERT_EQ(read.Text().size(), size);
+  EXPECT_GE(read.Text().capacity(), size + size / 8);
+  const char* const before = read.Text().data();
+  for (int i = 0; i < 1000; ++i)
+    read.PutText("log", std::to_string(200000 + i), "one more message");
+  EXPECT_EQ(read.Text().data(), before);
+  EXPECT_EQ(read.Sections()[1]->Keys.size(), 61000u);
+}
+
 TEST_F(IniFileTest, UnreadableFileRaisesOpenError) {
   WriteBytes(path, Lines({"[s]", "k=1"}));
   os.fail_read = true;

@@ -71,18 +71,6 @@ std::string Text(const TIniFileSectionList& sections) {
   return text;
 }
 
-// The lines of a built file text, each without its CR LF; no built line
-// holds a line break of its own.
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t begin = 0; begin < text.size();) {
-    const std::size_t end = text.find("\r\n", begin);
-    lines.push_back(text.substr(begin, end - begin));
-    begin = end + 2;
-  }
-  return lines;
-}
-
 // What the store's lookup finds for `name` among `items`: a NameIndex of
 // them, or nullptr.
 template <typename Item>
@@ -238,7 +226,7 @@ TEST(IniTextTest, BuildFileText) {
   }
 }
 
-TEST(IniTextTest, BuildFileTextReusedAndWithLayoutIsTheSameTextWithEveryLinePlaced) {
+TEST(IniTextTest, BuildFileTextReusedIsTheSameText) {
   const std::vector<std::vector<SectionShape>> models = {
       {},
       {{"a", {}}},
@@ -246,75 +234,10 @@ TEST(IniTextTest, BuildFileTextReusedAndWithLayoutIsTheSameTextWithEveryLinePlac
       {{"a\r\nb", {{"k\n", "v\rw"}}}, {";c", {{"y", "2"}}}},
   };
   std::string text = "old content is replaced";
-  std::vector<SectionLayout> layout(5);
   for (const auto& specs : models) {
     const TIniFileSectionList sections = Model(specs);
-    BuildFileText(sections, text, &layout);
-    const std::string expected = Text(sections);
-    EXPECT_EQ(text, expected);
-    ASSERT_EQ(layout.size(), sections.size());
-    // Each recorded place holds that section's header and key lines, and
-    // what follows it is an empty line, the next section or the end.
-    const std::vector<std::string> lines = LinesOf(expected);
-    std::size_t line = 0;
-    for (std::size_t i = 0; i < sections.size(); ++i) {
-      const SectionLayout& place = layout[i];
-      EXPECT_EQ(expected.compare(place.begin, lines[line].size() + 2, lines[line] + "\r\n"), 0);
-      ++line;
-      ASSERT_EQ(place.keys.size(), sections[i]->Keys.size());
-      for (const std::size_t offset : place.keys) {
-        EXPECT_EQ(
-            expected.compare(place.begin + offset, lines[line].size() + 2, lines[line] + "\r\n"), 0)
-            << "section " << i << " line " << line;
-        ++line;
-      }
-      const std::size_t end = place.begin + place.size;
-      if (line < lines.size() && lines[line].empty()) {
-        EXPECT_EQ(expected.compare(end, 2, "\r\n"), 0);
-        ++line;
-      }
-      EXPECT_EQ(end + (i + 1 < sections.size() && !IsComment(sections[i]->Name) ? 2 : 0),
-                i + 1 < sections.size() ? layout[i + 1].begin : expected.size());
-    }
-  }
-  BuildFileText({}, text);
-  EXPECT_EQ(text, "");
-}
-
-TEST(IniTextTest, RebuiltKeyIsWhatTheWrittenLineReadsBackAs) {
-  struct Case {
-    std::string name, value;
-    std::optional<std::pair<std::string, std::string>> rebuilt;
-  };
-  const std::vector<Case> cases = {
-      {"k", "v", {{"k", "v"}}},
-      {"Game Date ", " 1942-05-04", {{"Game Date", "1942-05-04"}}},
-      {" \t", " v", {{"", "v"}}},  // blank name: the line starts with "="
-      {"k", "", {{"k", ""}}},
-      {"k", "a\r\nb\nc\r", {{"k", "a b c"}}},
-      {"a\nb", "x=y", {{"a b", "x=y"}}},
-      {"[a", "b", {{"[a", "b"}}},
-      {"a", "b]", {{"a", "b]"}}},
-      {"[a", "b] ", std::nullopt},  // "[a=b]" is a header
-      {" [", "]", std::nullopt},
-      {"a=b", "c", std::nullopt},  // splits at the first "="
-      {" ;a", "b", std::nullopt},  // a comment once trimmed
-      {"\n;a", "b", std::nullopt},
-      {"[", "", {{"[", ""}}},
-  };
-  for (const Case& c : cases) {
-    const std::optional<TIniFileKey> key = RebuiltKey(c.name, c.value);
-    ASSERT_EQ(key.has_value(), c.rebuilt.has_value()) << ::testing::PrintToString(c.name);
-    if (key) {
-      EXPECT_EQ(key->Name, c.rebuilt->first);
-      EXPECT_EQ(key->Value, c.rebuilt->second);
-      // What the rebuild of the line really gives.
-      const TIniFileSectionList parsed = Parse(Text(Model({{"s", {{c.name, c.value}}}})));
-      ASSERT_EQ(parsed.size(), 1u);
-      ASSERT_EQ(parsed[0]->Keys.size(), 1u);
-      EXPECT_EQ(parsed[0]->Keys[0]->Name, key->Name);
-      EXPECT_EQ(parsed[0]->Keys[0]->Value, key->Value);
-    }
+    BuildFileText(sections, text);
+    EXPECT_EQ(text, Text(sections));
   }
 }
 
