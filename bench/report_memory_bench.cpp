@@ -2,12 +2,14 @@
 // long campaign costs the game's address space.
 //
 //   tarveld_bench_report_memory [--dir DIR] [--keys N[,N...]] [--messages M]
+//                               [--scenarios S]
 //
 // For each N, in a process of its own (so that one size's peak never hides
 // another's), the bench writes the report, lets go of everything it used
 // for that, and marks the process's resident peak as where it stands.
 // Then the plug-in plays what a game does at a scenario start: DLLInit,
-// ScenLoad, M messages (300 by default) at new game times, DLLFree. The
+// ScenLoad, M messages (300 by default) at new game times, that scenario
+// S times over (once by default: a second one reads the file again), DLLFree. The
 // figure is the growth of the resident peak over that play, beside the
 // report's size on disk after it. Linux only: it resets the peak through
 // /proc/self/clear_refs.
@@ -54,7 +56,7 @@ bool ResetPeak() {
 }
 
 // One size, in this process; 0 when it went as it should.
-int Measure(const fs::path& dir, std::int64_t keys, int messages) {
+int Measure(const fs::path& dir, std::int64_t keys, int messages, int scenarios) {
   BenchPlatform bench;
   bench.executable_path = (dir / "host").string();
   tarveld::platform::Install(&bench);
@@ -72,10 +74,17 @@ int Measure(const fs::path& dir, std::int64_t keys, int messages) {
   const long base = StatusKilobytes("VmRSS");
   const tarveld::GameDateRec start{1942, 5, 4, 6, 0, 0, 0};
   DLLInit(0);
-  ScenLoad(0, 0, nullptr, 0, "Convoy", 0, 100000, 0, &start);
-  for (int i = 0; i < messages; ++i) {
-    GameTime(LogTime(keys + i), 0);
-    MsgLog(Message(keys + i).c_str());
+  for (int scenario = 0; scenario < scenarios; ++scenario) {
+    // Between scenarios the player sits in the menus: the writer has put
+    // everything on disk, and the next ScenLoad reads the file again.
+    if (scenario > 0)
+      usleep(5000 * 1000);
+    ScenLoad(0, 0, nullptr, 0, "Convoy", 0, 100000, 0, &start);
+    for (int i = 0; i < messages; ++i) {
+      const std::int64_t n = keys + scenario * messages + i;
+      GameTime(LogTime(n), 0);
+      MsgLog(Message(n).c_str());
+    }
   }
   DLLFree();
   const long peak = StatusKilobytes("VmHWM");
@@ -94,6 +103,7 @@ int main(int argc, char** argv) {
   fs::path dir = fs::temp_directory_path() / "tarveld-memory-bench";
   std::vector<std::int64_t> sizes{1000, 10000, 100000, 1000000};
   int messages = 300;
+  int scenarios = 1;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i];
     if (name == "--dir") {
@@ -105,8 +115,11 @@ int main(int argc, char** argv) {
         sizes.push_back(std::strtoll(item.c_str(), nullptr, 10));
     } else if (name == "--messages") {
       messages = std::atoi(argv[i + 1]);
+    } else if (name == "--scenarios") {
+      scenarios = std::atoi(argv[i + 1]);
     } else {
-      std::fprintf(stderr, "usage: %s [--dir DIR] [--keys N,...] [--messages M]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--dir DIR] [--keys N,...] [--messages M] [--scenarios S]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -117,7 +130,7 @@ int main(int argc, char** argv) {
   for (std::int64_t keys : sizes) {
     const pid_t child = fork();
     if (child == 0)
-      std::_Exit(Measure(dir, keys, messages));
+      std::_Exit(Measure(dir, keys, messages, scenarios));
     int child_status = 1;
     waitpid(child, &child_status, 0);
     if (!WIFEXITED(child_status) || WEXITSTATUS(child_status) != 0)
