@@ -25,6 +25,10 @@ class BenchPlatform : public platform::Platform {
   platform::IoResult ReadFile(const std::string& path, std::string& bytes) override {
     return Native().ReadFile(path, bytes);
   }
+  platform::IoResult ReadFileUnlessSame(const std::string& path, std::string_view known,
+                                        std::string& bytes, bool& same) override {
+    return Native().ReadFileUnlessSame(path, known, bytes, same);
+  }
   platform::IoResult ReplaceFile(const std::string& path, std::string_view bytes) override {
     return Native().ReplaceFile(path, bytes);
   }

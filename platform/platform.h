@@ -101,6 +101,15 @@ class Platform {
   // report by the next rewrite.
   virtual IoResult ReadFile(const std::string& path, std::string& bytes) = 0;
 
+  // ReadFile, for a caller holding the text it last wrote there: when the
+  // file's bytes are `known`'s, `same` is true and `bytes` stays empty, so
+  // a large report still as it was costs no second copy to find so.
+  // Otherwise `bytes` holds the file, as from ReadFile. The native
+  // platforms compare chunk by chunk as they read; this default reads
+  // first and compares after.
+  virtual IoResult ReadFileUnlessSame(const std::string& path, std::string_view known,
+                                      std::string& bytes, bool& same);
+
   // Replaces the file's contents with `bytes` atomically: the bytes go to a
   // new file in the same directory, which is then renamed over `path`. On
   // failure the old file is left exactly as it was and no new file remains.
@@ -178,6 +187,33 @@ Platform& Native();
 // report is read to be changed and written again, and it only grows, so
 // its first changes must not copy it into a buffer of twice its size.
 void ReserveForGrowth(std::string& bytes, std::uint64_t size, std::size_t chunk);
+
+// A read loop's bytes, chunk by chunk, for the native ReadFile and
+// ReadFileUnlessSame. Without a known text every chunk goes to `bytes`;
+// with one, chunks are compared with it and kept only once they differ.
+class ChunkedRead {
+ public:
+  ChunkedRead(std::string& bytes, const std::string_view* known, std::uint64_t size,
+              std::size_t chunk);
+  // Where the next chunk, of at most the chunk size, is read to.
+  char* Next();
+  // `n` bytes landed there.
+  void Took(std::size_t n);
+  // At the end of the file: true when it held the known text exactly,
+  // `bytes` then left empty.
+  bool Same();
+
+ private:
+  void Diverge(std::size_t scratch_bytes);
+
+  std::string& bytes_;
+  const std::string_view* known_;
+  std::uint64_t size_;
+  std::size_t chunk_;
+  std::size_t matched_ = 0;  // bytes read so far, all equal to the known text's
+  bool keeping_;
+  std::string scratch_;
+};
 
 Platform& Current();
 

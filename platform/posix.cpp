@@ -144,6 +144,8 @@ class PosixPlatform final : public Platform {
   std::string ExecutablePath() override;
   bool IsExistingFile(const std::string& path) override;
   IoResult ReadFile(const std::string& path, std::string& bytes) override;
+  IoResult ReadFileUnlessSame(const std::string& path, std::string_view known, std::string& bytes,
+                              bool& same) override;
   IoResult ReplaceFile(const std::string& path, std::string_view bytes) override;
   IoResult AppendLine(const std::string& path, std::string_view line) override;
   IoResult FlushFile(const std::string& path) override;
@@ -153,6 +155,11 @@ class PosixPlatform final : public Platform {
   LocaleId ThreadLocale() override;
   int LocaleInfo(LocaleId locale, int item, char* buffer, int size) override;
   void DebugOutput(const std::string& text) override;
+
+ private:
+  // ReadFile, and with `known` ReadFileUnlessSame.
+  IoResult ReadWhole(const std::string& path, const std::string_view* known, std::string& bytes,
+                     bool& same);
 };
 
 // The link /proc/self/exe names the running executable. readlink does not
@@ -185,7 +192,19 @@ bool PosixPlatform::IsExistingFile(const std::string& path) {
 // handing back the bytes so far: the store's next write would make that
 // part the whole report and lose the rest.
 IoResult PosixPlatform::ReadFile(const std::string& path, std::string& bytes) {
+  bool same = false;
+  return ReadWhole(path, nullptr, bytes, same);
+}
+
+IoResult PosixPlatform::ReadFileUnlessSame(const std::string& path, std::string_view known,
+                                           std::string& bytes, bool& same) {
+  return ReadWhole(path, &known, bytes, same);
+}
+
+IoResult PosixPlatform::ReadWhole(const std::string& path, const std::string_view* known,
+                                  std::string& bytes, bool& same) {
   bytes.clear();
+  same = false;
   const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) {
     return {IoStatus::kOpenFailed, errno};
@@ -197,13 +216,11 @@ IoResult PosixPlatform::ReadFile(const std::string& path, std::string& bytes) {
     return {IoStatus::kOpenFailed, error_of_stat != 0 ? error_of_stat : EINVAL};
   }
   constexpr size_t kChunk = 64 * 1024;
-  ReserveForGrowth(bytes, static_cast<std::uint64_t>(status.st_size), kChunk);
+  ChunkedRead read(bytes, known, static_cast<std::uint64_t>(status.st_size), kChunk);
   int error = 0;
   for (;;) {
-    const size_t have = bytes.size();
-    bytes.resize(have + kChunk);
-    const ssize_t n = Syscalls().read(fd, bytes.data() + have, kChunk);
-    bytes.resize(have + (n > 0 ? static_cast<size_t>(n) : 0));
+    const ssize_t n = Syscalls().read(fd, read.Next(), kChunk);
+    read.Took(n > 0 ? static_cast<size_t>(n) : 0);
     if (n > 0 || (n < 0 && errno == EINTR)) {
       continue;
     }
@@ -217,6 +234,8 @@ IoResult PosixPlatform::ReadFile(const std::string& path, std::string& bytes) {
     bytes.clear();
     return {IoStatus::kOpenFailed, error};
   }
+  if (known != nullptr)
+    same = read.Same();
   return {};
 }
 

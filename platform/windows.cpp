@@ -66,6 +66,8 @@ class WindowsPlatform final : public Platform {
   std::string ExecutablePath() override;
   bool IsExistingFile(const std::string& path) override;
   IoResult ReadFile(const std::string& path, std::string& bytes) override;
+  IoResult ReadFileUnlessSame(const std::string& path, std::string_view known, std::string& bytes,
+                              bool& same) override;
   IoResult ReplaceFile(const std::string& path, std::string_view bytes) override;
   IoResult ReplaceFileAtExit(const std::string& path, std::string_view bytes) override;
   LocalTime LocalClock() override;
@@ -79,6 +81,9 @@ class WindowsPlatform final : public Platform {
 
  private:
   IoResult Replace(const std::string& path, std::string_view bytes, bool move_aside);
+  // ReadFile, and with `known` ReadFileUnlessSame.
+  IoResult ReadWhole(const std::string& path, const std::string_view* known, std::string& bytes,
+                     bool& same);
 
   unsigned next_serial_ = 0;
 };
@@ -115,7 +120,19 @@ bool WindowsPlatform::IsExistingFile(const std::string& path) {
 // than handing back the bytes so far, which the next rewrite would make the
 // whole report.
 IoResult WindowsPlatform::ReadFile(const std::string& path, std::string& bytes) {
+  bool same = false;
+  return ReadWhole(path, nullptr, bytes, same);
+}
+
+IoResult WindowsPlatform::ReadFileUnlessSame(const std::string& path, std::string_view known,
+                                             std::string& bytes, bool& same) {
+  return ReadWhole(path, &known, bytes, same);
+}
+
+IoResult WindowsPlatform::ReadWhole(const std::string& path, const std::string_view* known,
+                                    std::string& bytes, bool& same) {
   bytes.clear();
+  same = false;
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -127,15 +144,14 @@ IoResult WindowsPlatform::ReadFile(const std::string& path, std::string& bytes) 
   }
   constexpr DWORD kChunk = 64 * 1024;
   LARGE_INTEGER size{};
-  if (GetFileSizeEx(file, &size))
-    ReserveForGrowth(bytes, static_cast<std::uint64_t>(size.QuadPart), kChunk);
+  if (!GetFileSizeEx(file, &size))
+    size.QuadPart = 0;
+  ChunkedRead read(bytes, known, static_cast<std::uint64_t>(size.QuadPart), kChunk);
   int error = 0;
   for (;;) {
-    const std::size_t have = bytes.size();
-    bytes.resize(have + kChunk);
     DWORD n = 0;
-    const BOOL ok = ::ReadFile(file, bytes.data() + have, kChunk, &n, nullptr);
-    bytes.resize(have + (ok ? n : 0));
+    const BOOL ok = ::ReadFile(file, read.Next(), kChunk, &n, nullptr);
+    read.Took(ok ? n : 0);
     if (!ok) {
       error = LastError();
     }
@@ -148,6 +164,8 @@ IoResult WindowsPlatform::ReadFile(const std::string& path, std::string& bytes) 
     bytes.clear();
     return {IoStatus::kOpenFailed, error};
   }
+  if (known != nullptr)
+    same = read.Same();
   return {};
 }
 

@@ -420,9 +420,15 @@ void ReportWriter::OpenStore(const std::string& path) {
   // failed write leaves its model as the change made it, as the plug-in's
   // store always did.
   ReportOutput& output = mode_ == Mode::kThread ? StoreOutput() : DirectOutput();
-  std::string bytes = ReadStoreFile(path, output);
-  if (store_ && store_->FileName() == path && bytes == store_->Text())
-    return;
+  // The comparison goes chunk by chunk as the file is read, so a large
+  // report still as the store left it is not held twice.
+  std::string bytes;
+  if (store_ && store_->FileName() == path) {
+    if (ReadStoreFileUnlessSame(path, output, store_->Text(), bytes))
+      return;
+  } else {
+    bytes = ReadStoreFile(path, output);
+  }
   store_ = std::make_unique<TIniFile>(path, std::move(bytes), output);
 }
 

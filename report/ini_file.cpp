@@ -43,19 +43,43 @@ ReportOutput& DirectOutput() {
   return output;
 }
 
-std::string ReadStoreFile(const std::string& file_name, ReportOutput& output) {
-  // A text the output holds and has not put on disk yet is the newest: the
-  // disk would give an older report, which the next rewrite would bring
-  // back. Otherwise the file; an absent one, or a directory, gives an empty
-  // store, and the first write creates the file.
+namespace {
+
+// A text the output holds and has not put on disk yet is the newest: the
+// disk would give an older report, which the next rewrite would bring
+// back. Otherwise the file; an absent one, or a directory, gives an empty
+// store, and the first write creates the file. True when the newest text
+// is `known`'s, `bytes` then left empty.
+bool ReadNewest(const std::string& file_name, ReportOutput& output, const std::string_view* known,
+                std::string& bytes) {
   platform::Platform& os = platform::Current();
+  bytes.clear();
+  bool same = false;
+  if (output.NewestText(file_name, bytes) || !os.IsExistingFile(file_name)) {
+    same = known != nullptr && bytes == *known;
+  } else {
+    const platform::IoResult read = known != nullptr
+                                        ? os.ReadFileUnlessSame(file_name, *known, bytes, same)
+                                        : os.ReadFile(file_name, bytes);
+    if (!read.ok())
+      throw EFOpenError("Unable to open file \"" + file_name + "\"", read.os_error);
+  }
+  if (same)
+    bytes.clear();
+  return same;
+}
+
+}  // namespace
+
+std::string ReadStoreFile(const std::string& file_name, ReportOutput& output) {
   std::string bytes;
-  if (output.NewestText(file_name, bytes) || !os.IsExistingFile(file_name))
-    return bytes;
-  const platform::IoResult read = os.ReadFile(file_name, bytes);
-  if (!read.ok())
-    throw EFOpenError("Unable to open file \"" + file_name + "\"", read.os_error);
+  ReadNewest(file_name, output, nullptr, bytes);
   return bytes;
+}
+
+bool ReadStoreFileUnlessSame(const std::string& file_name, ReportOutput& output,
+                             std::string_view known, std::string& bytes) {
+  return ReadNewest(file_name, output, &known, bytes);
 }
 
 TIniFile::TIniFile(std::string file_name, bool line_continuation, ReportOutput& output)

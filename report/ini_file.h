@@ -59,6 +59,13 @@ class TCustomIniFile {
 // EFOpenError when the file exists but cannot be read.
 std::string ReadStoreFile(const std::string& file_name, ReportOutput& output);
 
+// ReadStoreFile for a store that holds `known`, the text it last wrote to
+// `file_name`: true, with `bytes` left empty, when that is still the
+// newest text, found without a second copy of it; otherwise false, with
+// `bytes` as ReadStoreFile gives them.
+bool ReadStoreFileUnlessSame(const std::string& file_name, ReportOutput& output,
+                             std::string_view known, std::string& bytes);
+
 class TIniFile : public TCustomIniFile {
  public:
   // Opens the store on `file_name`: parses the newest text of the file,

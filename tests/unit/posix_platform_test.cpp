@@ -85,6 +85,55 @@ TEST(PosixFiles, ReadFileGivesEveryByte) {
   }
 }
 
+// A store asks whether the report still holds the text it last wrote; the
+// answer must be exact wherever the two part (in the first chunk, many
+// chunks in, at either end), with reads that stop short of a chunk too,
+// and what differs comes back whole.
+TEST(PosixFiles, ReadFileUnlessSameKeepsTheBytesOnlyWhenTheyDiffer) {
+  TempDir dir;
+  std::string large(200000, '\0');
+  for (size_t i = 0; i < large.size(); ++i) {
+    large[i] = static_cast<char>(i * 7);
+  }
+  std::string late = large;
+  late[150000] = static_cast<char>(late[150000] + 1);
+  std::string early = large;
+  early[3] = static_cast<char>(early[3] + 1);
+  const struct {
+    std::string file, known;
+    bool same;
+  } cases[] = {
+      {large, large, true},
+      {large, late, false},
+      {large, early, false},
+      {large, large.substr(0, 100000), false},  // the file goes on
+      {large.substr(0, 131072), large, false},  // the file ends early
+      {"", "", true},
+      {"", "x", false},
+      {"x", "", false},
+  };
+  static size_t most;
+  for (const size_t limit : {size_t{0}, size_t{1000}}) {
+    RealSyscallsAfter restore;
+    most = limit;
+    if (limit != 0) {
+      Syscalls().read = [](int fd, void* buffer, size_t count) -> ssize_t {
+        return platform::PosixRead(fd, buffer, std::min(count, most));
+      };
+    }
+    for (size_t i = 0; i < std::size(cases); ++i) {
+      SCOPED_TRACE("case " + std::to_string(i) + ", reads of at most " + std::to_string(limit));
+      WriteBytes(dir.File("f"), cases[i].file);
+      std::string bytes = "left over";
+      bool same = !cases[i].same;
+      ASSERT_EQ(Native().ReadFileUnlessSame(dir.File("f"), cases[i].known, bytes, same).status,
+                IoStatus::kOk);
+      EXPECT_EQ(same, cases[i].same);
+      EXPECT_TRUE(bytes == (cases[i].same ? std::string() : cases[i].file)) << bytes.size();
+    }
+  }
+}
+
 TEST(PosixFiles, ReadFileOfMissingFileFailsToOpen) {
   TempDir dir;
   std::string bytes;

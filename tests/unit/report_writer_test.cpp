@@ -58,6 +58,15 @@ class GatePlatform : public FakePlatform {
     }
     return FakePlatform::FlushFile(path);
   }
+  // The native comparison, so that a store kept at a scenario start is
+  // kept on the platform's own word; each answer recorded.
+  platform::IoResult ReadFileUnlessSame(const std::string& path, std::string_view known,
+                                        std::string& bytes, bool& same) override {
+    const platform::IoResult result =
+        platform::Native().ReadFileUnlessSame(path, known, bytes, same);
+    Set([&] { compared_.push_back(result.ok() && same); });
+    return result;
+  }
   void DebugOutput(const std::string& text) override {
     std::lock_guard<std::mutex> lock(mutex_);
     said_.push_back(text);
@@ -89,6 +98,7 @@ class GatePlatform : public FakePlatform {
   std::vector<std::string> written() { return Get(written_); }
   std::vector<std::string> said() { return Get(said_); }
   int flushes() { return Get(flushes_); }
+  std::vector<bool> compared() { return Get(compared_); }
 
  protected:
   template <typename Condition>
@@ -116,6 +126,7 @@ class GatePlatform : public FakePlatform {
   std::vector<std::string> attempted_;
   std::vector<std::string> written_;
   std::vector<std::string> said_;
+  std::vector<bool> compared_;
 };
 
 // The report a store writes after one Put of `value` under "log", "k".
@@ -197,6 +208,25 @@ TEST_F(ReportWriterTest, OpenStartsFromTheNewestReport) {
   Writer().Put(path_, "log", "k4", "next");
   ASSERT_TRUE(Writer().Finish());
   EXPECT_EQ(Report(), "[log]\r\nk=changed by hand\r\nk4=next\r\n");
+}
+
+// A scenario start that finds the report as the store left it keeps the
+// store, found so without a second copy of the report; one that finds it
+// changed by another program reads it anew.
+TEST_F(ReportWriterTest, OpenKeepsTheStoreOnlyWhileTheFileIsItsText) {
+  Put("one");
+  ASSERT_TRUE(Writer().Finish());
+  Writer().Open(path_);
+  Writer().Put(path_, "log", "k2", "two");
+  ASSERT_TRUE(Writer().Finish());
+  EXPECT_EQ(Report(), "[log]\r\nk=one\r\nk2=two\r\n");
+
+  WriteBytes(path_, "[log]\r\nk=changed by hand\r\n");
+  Writer().Open(path_);
+  Writer().Put(path_, "log", "k3", "three");
+  ASSERT_TRUE(Writer().Finish());
+  EXPECT_EQ(Report(), "[log]\r\nk=changed by hand\r\nk3=three\r\n");
+  EXPECT_THAT(fake_.compared(), ElementsAre(true, false));
 }
 
 // With the writer held in DLLInit's write, everything after it is pending
