@@ -119,11 +119,15 @@ void TIniFile::Load(std::string bytes) {
   parsed_.reset();
   text_ = std::move(bytes);
   // The store's own text, and any text in its form, is its model's text
-  // already. Anything else (another program's file, a byte-order mark,
-  // which left in place would hide the first header and drop the keys
-  // under it) is read into its model and laid out from that.
+  // already, but for the key line its last write left as handed, trimmed
+  // here (a session that ended on ScenLoad leaves "Scenario =..."). Any
+  // other text (another program's, or one with a byte-order mark, which
+  // left in place would hide the first header and drop the keys under it)
+  // is read into its model and laid out from that.
   if (index_.Assign(text_)) {
     indexed_ = true;
+    for (const IniTextIndex::KeyPlace& place : index_.Untrimmed())
+      TrimLine(place.section, place.key);
     return;
   }
   Adopt(ParseLines(SplitLines(SkipByteOrderMark(text_))));
@@ -168,21 +172,25 @@ void TIniFile::CatchUpText() {
     return;
   }
   if (fix_) {
-    const std::size_t at = index_.KeyOffset(fix_->section, fix_->key);
-    const std::string_view line = IniTextIndex::LineAt(text_, at);
-    const KeyLine key = ReadKeyLine(Trim(line));
-    std::string fixed(key.name);
-    if (!key.comment) {
-      fixed += '=';
-      fixed += key.value;
-    }
-    const std::size_t old_size = line.size();
-    text_.replace(at, old_size, fixed);
-    index_.Resize(
-        fix_->section, fix_->key,
-        static_cast<std::ptrdiff_t>(fixed.size()) - static_cast<std::ptrdiff_t>(old_size));
+    TrimLine(fix_->section, fix_->key);
     fix_.reset();
   }
+}
+
+void TIniFile::TrimLine(std::size_t section, std::size_t key) {
+  const std::size_t at = index_.KeyOffset(section, key);
+  const std::string_view line = IniTextIndex::LineAt(text_, at);
+  const KeyLine read = ReadKeyLine(Trim(line));
+  std::string trimmed(read.name);
+  if (!read.comment) {
+    trimmed += '=';
+    trimmed += read.value;
+  }
+  const std::size_t old_size = line.size();
+  text_.replace(at, old_size, trimmed);
+  index_.Resize(
+      section, key,
+      static_cast<std::ptrdiff_t>(trimmed.size()) - static_cast<std::ptrdiff_t>(old_size));
 }
 
 void TIniFile::Write(std::string_view section, std::string_view key, std::string_view value) {

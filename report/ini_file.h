@@ -110,6 +110,8 @@ class TIniFile : public TCustomIniFile {
   void Adopt(TIniFileSectionList model);
   // Brings text_, still the text of the last rewrite, to the model's own.
   void CatchUpText();
+  // Puts key line `key` of `section` in its trimmed form, as written back.
+  void TrimLine(std::size_t section, std::size_t key);
   // Puts the change into the indexed text_, as BuildFileText would write it.
   Change Patch(std::string_view section, std::string_view key, std::string_view value);
   // The index follows the written change.

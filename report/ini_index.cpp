@@ -96,13 +96,13 @@ std::string_view IniTextIndex::KeyName(std::string_view text, std::size_t s, std
 }
 
 bool IniTextIndex::Assign(std::string_view text) {
-  sections_.clear();
-  section_names_ = FirstNameTable();
   const auto fail = [this] {
     sections_.clear();
     section_names_ = FirstNameTable();
+    untrimmed_.clear();
     return false;
   };
+  fail();
   bool in_comment_block = false;  // the open section is the leading comment block
   bool blank = false;             // an empty line ended the open section
   std::size_t pos = 0;
@@ -113,6 +113,7 @@ bool IniTextIndex::Assign(std::string_view text) {
       return fail();
     }
     const std::string_view line = text.substr(pos, end - pos);
+    const std::string_view trimmed = Trim(line);
     const std::size_t size = line.size() + 2;
     std::string_view name;
     if (line.empty()) {
@@ -120,26 +121,39 @@ bool IniTextIndex::Assign(std::string_view text) {
       if (sections_.empty() || blank || in_comment_block)
         return fail();
       blank = true;
-    } else if (Trim(line).size() != line.size()) {
-      return fail();
-    } else if (ReadHeader(line, name)) {
+    } else if (ReadHeader(trimmed, name)) {
       // A header naming a comment is written back as a bare comment line.
-      if (IsComment(name) || (!sections_.empty() && !blank && !in_comment_block))
+      if (trimmed.size() != line.size() || IsComment(name) ||
+          (!sections_.empty() && !blank && !in_comment_block)) {
         return fail();
+      }
       AppendSection(text, pos, size);
       in_comment_block = false;
       blank = false;
     } else if (sections_.empty()) {
+      // A line before the first header vanishes at load, unless it is the
+      // comment that opens the comment block.
       if (!IsComment(line))
-        return fail();  // a line before the first header vanishes at load
+        return fail();
       sections_.push_back({pos, size, {}, {}});
       in_comment_block = true;
     } else {
-      const KeyLine key = ReadKeyLine(line);
-      // Written back, a key line is "name=value", both trimmed.
-      if (blank || (!key.comment && key.name.size() + 1 + key.value.size() != line.size()))
+      const KeyLine key = ReadKeyLine(trimmed);
+      // A bare line is written back as "=line", and one after an empty
+      // line goes up into the section before it.
+      if (blank || (!key.comment && trimmed.find('=') == std::string_view::npos))
         return fail();
       AppendKey(text, sections_.size() - 1, size);
+      // Written back, a key line is "name=value", both trimmed. The store
+      // itself leaves one line so, the last it wrote; a text with many is
+      // laid out anew instead.
+      const std::size_t settled =
+          key.comment ? key.name.size() : key.name.size() + 1 + key.value.size();
+      if (settled != line.size()) {
+        if (untrimmed_.size() == kMostUntrimmed)
+          return fail();
+        untrimmed_.push_back({sections_.size() - 1, sections_.back().keys.size() - 1});
+      }
     }
     pos = end + 2;
   }

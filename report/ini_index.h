@@ -4,10 +4,12 @@
 // copy of every name and value.
 //
 // The index holds only for a text in the form BuildFileText gives its own
-// model: every line ends in CR LF, headers and key lines are trimmed, key
-// lines are "name=value" with nothing trimmable around the "=", a comment
-// block opens only the first section, and one empty line follows each
-// section but the last and the comment block.
+// model, but for a few key lines not yet trimmed: every line ends in CR LF,
+// headers are trimmed, key lines are "name=value" (or a bare comment), a
+// comment block opens only the first section, and one empty line follows
+// each section but the last and the comment block. The store writes a
+// key line as it was handed and trims it at its next write, so the report
+// it left may hold one such line.
 #pragma once
 
 #include <cstddef>
@@ -60,9 +62,18 @@ class IniTextIndex {
  public:
   static constexpr std::size_t npos = FirstNameTable::npos;
 
+  struct KeyPlace {
+    std::size_t section;
+    std::size_t key;
+  };
+  // Key lines beyond this many not yet trimmed make a text another's.
+  static constexpr std::size_t kMostUntrimmed = 16;
+
   // Indexes `text`; false, leaving the index empty, when the text is not
   // in the form above.
   bool Assign(std::string_view text);
+  // The key lines of the indexed text not yet in their trimmed form.
+  const std::vector<KeyPlace>& Untrimmed() const { return untrimmed_; }
 
   std::size_t SectionCount() const { return sections_.size(); }
   const IndexedSection& Section(std::size_t s) const { return sections_[s]; }
@@ -92,6 +103,7 @@ class IniTextIndex {
 
   std::vector<IndexedSection> sections_;
   FirstNameTable section_names_;
+  std::vector<KeyPlace> untrimmed_;
 };
 
 // How ParseLines reads one trimmed, non-empty line that is not a header.

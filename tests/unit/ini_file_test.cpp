@@ -377,6 +377,24 @@ TEST_F(IniFileTest, KeepsTheTextItOpensFromWithRoomToGrow) {
   EXPECT_EQ(read.Sections()[1]->Keys.size(), 61000u);
 }
 
+// A session that ends on ScenLoad leaves its last key line as it was
+// handed ("Scenario = ..."). The next open must still keep the report as
+// its text, trimmed, rather than build a model of every key.
+TEST_F(IniFileTest, ReportLeftWithItsLastLineUntrimmedIsKeptAsText) {
+  {
+    TIniFile first(path);
+    first.PutText("log", "1", "m");
+    first.PutText("Session Start", "Scenario ", " Convoy");
+  }
+  std::string bytes = ReadBytes(path);
+  ASSERT_EQ(bytes, Lines({"[log]", "1=m", "", "[Session Start]", "Scenario = Convoy"}));
+  const char* const data = bytes.data();
+  const TIniFile next(path, std::move(bytes), DirectOutput());
+  EXPECT_TRUE(next.KeptAsTextForTesting());
+  EXPECT_EQ(next.Text().data(), data);
+  EXPECT_EQ(next.Text(), Lines({"[log]", "1=m", "", "[Session Start]", "Scenario=Convoy"}));
+}
+
 TEST_F(IniFileTest, UnreadableFileRaisesOpenError) {
   WriteBytes(path, Lines({"[s]", "k=1"}));
   os.fail_read = true;
