@@ -213,14 +213,34 @@ void ReportWriter::RequestFlush(const std::string& path) {
 bool ReportWriter::Finish(std::uint32_t timeout_ms, const char* who) {
   {
     platform::MonitorLock lock(monitor_);
-    const std::uint64_t deadline = platform::MonotonicMilliseconds() + timeout_ms;
+    std::uint64_t deadline = platform::MonotonicMilliseconds() + timeout_ms;
     if (HasWork() && !EnsureRunning())
       WorkHere();
     stop_ = true;
     hurry_ = true;  // a writer pausing after a failure tries again now
     monitor_.NotifyAll();
-    while (running_ && (HasWork() || in_flight_) && MillisecondsUntil(deadline) > 0)
-      monitor_.Wait(MillisecondsUntil(deadline));
+    // A disk that is slow but takes every write is waited for: the time
+    // runs again from each write that put more on disk, so only a disk that
+    // takes nothing within it makes the caller give up. A round still in
+    // hand when the time is up is seen to its end, as before.
+    std::uint64_t written = on_disk_.load();
+    while (running_ && (HasWork() || in_flight_)) {
+      if (MillisecondsUntil(deadline) > 0) {
+        monitor_.Wait(MillisecondsUntil(deadline));
+      } else if (in_flight_) {
+        const std::uint64_t round = rounds_;
+        while (running_ && in_flight_ && rounds_ == round)
+          monitor_.Wait(60000);
+        if (on_disk_.load() == written)
+          break;
+      } else {
+        break;
+      }
+      if (on_disk_.load() != written) {
+        written = on_disk_.load();
+        deadline = platform::MonotonicMilliseconds() + timeout_ms;
+      }
+    }
     if (running_) {
       give_up_ = true;
       monitor_.NotifyAll();
@@ -323,6 +343,7 @@ void ReportWriter::Run() {
     Outcome outcome = DoRound();
     monitor_.Lock();
     in_flight_ = false;
+    ++rounds_;
     SettleRound(outcome);
     monitor_.NotifyAll();
     if (outcome.ok()) {

@@ -85,11 +85,12 @@ class ReportWriter final {
   // `path`, an existing file, was appended to and wants flushing.
   void RequestFlush(const std::string& path);
 
-  // Waits until everything handed over is on disk, at most `timeout_ms`
-  // (plus the write in hand), and stops the thread. False, after naming on
-  // the debug output, after `who`, what is not on disk, when the time ran
-  // out; what is left stays pending, and the next change starts a thread
-  // again.
+  // Waits until everything handed over is on disk, and stops the thread:
+  // as long as each `timeout_ms` puts more on disk (a slow disk), at most
+  // `timeout_ms` (plus the write in hand) on one that takes nothing. False,
+  // after naming on the debug output, after `who`, what is not on disk,
+  // when the time ran out; what is left stays pending, and the next change
+  // starts a thread again.
   bool Finish(std::uint32_t timeout_ms = kFinishTimeoutMs, const char* who = "DLLFree");
 
   // DLLFree: from now on each change is applied and written inside its
@@ -187,11 +188,12 @@ class ReportWriter final {
   std::string flush_path_;
   std::string flush_caller_;
   bool flush_wanted_ = false;
-  bool in_flight_ = false;  // a round's work is under way
-  bool running_ = false;    // a thread is in Run() and will look at the work
-  bool stop_ = false;       // Finish: end once the work is done
-  bool give_up_ = false;    // Finish ran out of time: end after the write in hand
-  bool hurry_ = false;      // Finish came: cut the pause after a failure short
+  bool in_flight_ = false;    // a round's work is under way
+  std::uint64_t rounds_ = 0;  // rounds ended
+  bool running_ = false;      // a thread is in Run() and will look at the work
+  bool stop_ = false;         // Finish: end once the work is done
+  bool give_up_ = false;      // Finish ran out of time: end after the write in hand
+  bool hurry_ = false;        // Finish came: cut the pause after a failure short
   std::string last_failure_;
   std::uint32_t first_pause_ms_ = kFirstPauseMs;
   std::uint32_t longest_pause_ms_ = kLongestPauseMs;
