@@ -133,7 +133,7 @@ bool IniTextIndex::Assign(std::string_view text) {
     } else if (sections_.empty()) {
       // A line before the first header vanishes at load, unless it is the
       // comment that opens the comment block.
-      if (!IsComment(line))
+      if (!IsComment(line) || trimmed.size() != line.size())
         return fail();
       sections_.push_back({pos, size, {}, {}});
       in_comment_block = true;

@@ -35,6 +35,7 @@ TEST(IniTextIndexTest, TakesOnlyTheStoresOwnForm) {
       {"[a]\r\nk=v", false},       // last line without its break
       {"[a]\r\nbare\r\n", false},  // written back as "=bare"
       {" [a]\r\n", false},         // an untrimmed header
+      {";c\t\r\n[a]\r\n", false},  // an untrimmed comment block: read as ";c"
       {"[a]\r\n[b]\r\n", false},   // no empty line between sections
       {"[a]\r\n\r\n\r\n[b]\r\n", false},
       {"[a]\r\nk=v\r\n\r\n", false},   // an empty line at the end
