@@ -118,13 +118,29 @@ class Platform {
   // kWriteFailed: it could not be written, flushed or closed completely.
   virtual IoResult ReplaceFile(const std::string& path, std::string_view bytes) = 0;
 
-  // ReplaceFile for the module's unload at process exit, where a thread of
-  // the plug-in's that the system ended may still hold the report open
-  // from its own rename. Windows goes round that handle (windows.cpp); a
-  // POSIX rename is never refused for an open file.
+  // The module's unload at a process exit, when the system may have ended
+  // the plug-in's writer thread anywhere. Under wine such a thread is only
+  // marked and goes on for a while inside the system's file calls, and a
+  // file opened at the unload then races with it; so the files the unload
+  // writes are made ready beforehand, on the writer's thread
+  // (windows_exit_files.h). PrepareExitFiles makes them ready for the
+  // report at `report` and the journal at `journal` (an empty path: that
+  // one as it is); ReplaceFileAtExit and FlushFileAtExit are ReplaceFile
+  // and FlushFile at the unload, through them when they are ready for that
+  // file; ReleaseExitFiles closes them and deletes what was not used.
+  // Windows also goes round a report that a thread ended inside its own
+  // rename still holds open. A POSIX process exit ends no thread before
+  // the unload, and a POSIX rename is never refused for an open file: there
+  // these are ReplaceFile and FlushFile.
+  virtual void PrepareExitFiles(const std::string& report, const std::string& journal) {
+    (void)report;
+    (void)journal;
+  }
   virtual IoResult ReplaceFileAtExit(const std::string& path, std::string_view bytes) {
     return ReplaceFile(path, bytes);
   }
+  virtual IoResult FlushFileAtExit(const std::string& path) { return FlushFile(path); }
+  virtual void ReleaseExitFiles() {}
 
   // Appends `line` followed by CR LF at the end of the file, creating the
   // file when it is missing; nothing already in the file is ever moved,

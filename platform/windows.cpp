@@ -9,30 +9,28 @@
 //
 // Paths are passed to the system exactly as the caller composed them, in the
 // process's ANSI code page; nothing here converts text.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+//
 // The seam's ReplaceFile is not the API's (which is never used: see
-// ReplaceFile below); the header's macro would rename it.
-#undef ReplaceFile
-
+// ReplaceFile below); windows_files.h takes back the header's macro, which
+// would rename it.
 #include <cstdio>
 #include <limits>
 
 #include "platform/platform.h"
+#include "platform/windows_exit_files.h"
+#include "platform/windows_files.h"
 
 namespace tarveld::platform {
-namespace {
 
 // ---------------------------------------------------------------------------
 // 1. Files.
 
-// The error code of the last failed call, as the seam reports it.
+namespace windows_files {
+
 int LastError() {
   return static_cast<int>(GetLastError());
 }
 
-// Writes all of `bytes` to `file`, in pieces a DWORD can count. False when a
-// write fails or stores nothing (a full disk).
 bool WriteAll(HANDLE file, std::string_view bytes) {
   constexpr std::size_t kMaxPiece = 1u << 30;
   while (!bytes.empty()) {
@@ -50,16 +48,35 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-// The name of a new file beside `path`, in the same directory: `path` with a
-// suffix made of this process's id and a per-process counter. CREATE_NEW
-// settles a collision with a leftover of an earlier run that had the same
-// process id.
 std::string SiblingName(const std::string& path, unsigned serial) {
   char suffix[40];
   std::snprintf(suffix, sizeof suffix, ".%lx-%x.tmp",
                 static_cast<unsigned long>(GetCurrentProcessId()), serial);
   return path + suffix;
 }
+
+HANDLE CreateSibling(const std::string& path, unsigned& serial, DWORD access, std::string& name) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    name = SiblingName(path, serial++);
+    file = CreateFileA(name.c_str(), access, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+      break;
+    }
+  }
+  return file;
+}
+
+}  // namespace windows_files
+
+namespace {
+
+using windows_files::CreateSibling;
+using windows_files::LastError;
+using windows_files::SiblingName;
+using windows_files::WriteAll;
 
 class WindowsPlatform final : public Platform {
  public:
@@ -69,7 +86,10 @@ class WindowsPlatform final : public Platform {
   IoResult ReadFileUnlessSame(const std::string& path, std::string_view known, std::string& bytes,
                               bool& same) override;
   IoResult ReplaceFile(const std::string& path, std::string_view bytes) override;
+  void PrepareExitFiles(const std::string& report, const std::string& journal) override;
   IoResult ReplaceFileAtExit(const std::string& path, std::string_view bytes) override;
+  IoResult FlushFileAtExit(const std::string& path) override;
+  void ReleaseExitFiles() override;
   LocalTime LocalClock() override;
   LocaleId UserDefaultLocale() override;
   void SetThreadLocale(LocaleId locale) override;
@@ -86,6 +106,7 @@ class WindowsPlatform final : public Platform {
                      bool& same);
 
   unsigned next_serial_ = 0;
+  ExitFiles exit_files_;
 };
 
 // GetModuleFileNameA cuts a path that does not fit and then returns the
@@ -173,24 +194,46 @@ IoResult WindowsPlatform::ReadWhole(const std::string& path, const std::string_v
 // over it only once it is complete and flushed, so at every moment `path`
 // holds either the old content or the new, never a part and never nothing.
 // (ReplaceFileA is not used: under wine it deletes the target before it
-// moves the new file in.) The fresh file is opened with no sharing, and the
-// rename fails while another handle is open on the report (on Windows
-// unless that handle shares deletion, under wine always), which keeps the
-// rule that nobody else may have the report open while it is rewritten.
-// Every failure deletes the fresh file and leaves the old one untouched.
+// moves the new file in.) The fresh file is opened sharing only deletion
+// (see windows_files.h), and the rename fails while another handle is open on the report (on
+// Windows unless that handle shares deletion, under wine always), which keeps the rule that nobody
+// else may have the report open while it is rewritten. Every failure deletes the fresh file and
+// leaves the old one untouched.
 IoResult WindowsPlatform::ReplaceFile(const std::string& path, std::string_view bytes) {
   return Replace(path, bytes, false);
 }
 
-// At process exit the handle in the way may be the plug-in's own: a thread
-// the system ended inside its rename keeps the report open until the
-// process is gone, after the module's unload. The old report is then moved
-// aside first (a rename of an open file, which that handle allows), the new
-// one renamed into its place, and the old one deleted, or left under its
-// temporary name if it cannot be. Between the two renames the report's
-// content exists only under those names, as after a crash mid-write.
+void WindowsPlatform::PrepareExitFiles(const std::string& report, const std::string& journal) {
+  exit_files_.Prepare(report, journal, next_serial_);
+}
+
+// At process exit the replacement made ready beforehand is used when there
+// is one (windows_exit_files.h says why). Without one, or when it fails,
+// the replacement is made as ReplaceFile makes it, except that a report
+// held open is first moved aside, as the ready one does: the handle in the
+// way may be the plug-in's own, that of a thread the system ended inside
+// its rename, open until the process is gone.
 IoResult WindowsPlatform::ReplaceFileAtExit(const std::string& path, std::string_view bytes) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return {IoStatus::kCreateFailed, ERROR_ACCESS_DENIED};
+  }
+  IoResult result;
+  if (exit_files_.Replace(path, bytes, result) && result.ok())
+    return result;
   return Replace(path, bytes, true);
+}
+
+IoResult WindowsPlatform::FlushFileAtExit(const std::string& path) {
+  IoResult result;
+  if (exit_files_.Flush(path, result) && result.ok())
+    return result;
+  return FlushFile(path);
+}
+
+void WindowsPlatform::ReleaseExitFiles() {
+  exit_files_.Release();
 }
 
 IoResult WindowsPlatform::Replace(const std::string& path, std::string_view bytes,
@@ -205,19 +248,21 @@ IoResult WindowsPlatform::Replace(const std::string& path, std::string_view byte
   }
 
   std::string temp;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = SiblingName(path, next_serial_++);
-    file = CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-        GetLastError() != ERROR_ALREADY_EXISTS) {
-      break;
-    }
-  }
+  const HANDLE file = CreateSibling(path, next_serial_, GENERIC_READ | GENERIC_WRITE, temp);
   if (file == INVALID_HANDLE_VALUE) {
     return {IoStatus::kCreateFailed, LastError()};
   }
+  // Until it is renamed or deleted, the unload at exit knows its name (the
+  // replacement at exit, the unload's own, keeps what it knows).
+  struct InHand {
+    ExitFiles* files;
+    ~InHand() {
+      if (files != nullptr)
+        files->WriterDone();
+    }
+  } in_hand{move_aside ? nullptr : &exit_files_};
+  if (!move_aside)
+    exit_files_.WriterMade(next_serial_ - 1);
 
   if (!WriteAll(file, bytes) || !FlushFileBuffers(file)) {
     const int error = LastError();

@@ -50,8 +50,9 @@ std::string FailureText(std::exception_ptr thrown) {
 }
 
 // Puts what was appended to `path` on disk, or throws what failed.
-void FlushOrThrow(const std::string& path) {
-  const platform::IoResult result = platform::Current().FlushFile(path);
+void FlushOrThrow(const std::string& path, bool at_exit = false) {
+  platform::Platform& system = platform::Current();
+  const platform::IoResult result = at_exit ? system.FlushFileAtExit(path) : system.FlushFile(path);
   if (result.ok())
     return;
   const std::string cause = " (system error " + std::to_string(result.os_error) + ")";
@@ -134,11 +135,12 @@ void ReportWriter::FinishAfterThreadsEnded() {
   }
   if (flushes_asked_.load() != flushes_done_.load() && !host_flush_path_.empty()) {
     try {
-      FlushOrThrow(host_flush_path_);
+      FlushOrThrow(host_flush_path_, /*at_exit=*/true);
     } catch (...) {
       Say("unload: " + FailureText(std::current_exception()));
     }
   }
+  platform::Current().ReleaseExitFiles();
 }
 
 void ReportWriter::SetCaller(const char* entry_point) {
@@ -248,6 +250,8 @@ bool ReportWriter::Finish(std::uint32_t timeout_ms, const char* who) {
   }
   // The thread ends after the round in hand, if any; it takes no new one.
   thread_.Join();
+  // No thread is left for an exit to cut short: nothing needs them.
+  platform::Current().ReleaseExitFiles();
   platform::MonitorLock lock(monitor_);
   stop_ = false;
   give_up_ = false;
@@ -340,6 +344,7 @@ void ReportWriter::Run() {
     const std::uint64_t end = changes_.Published();
     monitor_.Unlock();
     ApplyUpTo(end);
+    PrepareForExit();
     Outcome outcome = DoRound();
     monitor_.Lock();
     in_flight_ = false;
@@ -451,6 +456,17 @@ void ReportWriter::OpenStore(const std::string& path) {
     bytes = ReadStoreFile(path, output);
   }
   store_ = std::make_unique<TIniFile>(path, std::move(bytes), output);
+}
+
+// Before this thread touches the files, what an unload at a process exit
+// would write them with is made ready: the exit may end this thread in the
+// middle of the round, and under wine the unload must not open a file
+// while it dies (docs/writer.md, "Exit"). Only the first round of a file
+// does any work; the files stay ready while the thread idles and ends, and
+// Finish, with no thread left, closes them.
+void ReportWriter::PrepareForExit() {
+  platform::Current().PrepareExitFiles(store_ ? store_->FileName() : std::string(),
+                                       round_flush_ ? flushing_path_ : std::string());
 }
 
 void ReportWriter::WriteStore() {

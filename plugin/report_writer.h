@@ -145,6 +145,9 @@ class ReportWriter final {
   void WriteStore();
   // The round's flush and write, the lock released; each failure named.
   Outcome DoRound();
+  // On the writer's thread: readies the files the round will write for an
+  // unload at process exit.
+  void PrepareForExit();
 
   // The lock held from here on, unless said otherwise.
   bool HasWork() const;

@@ -554,5 +554,103 @@ TEST(ReportWriterOrderTest, TheJournalIsFlushedBeforeTheReportShowsItsEvents) {
   ResetSession();
 }
 
+// The files an unload at a process exit writes with are made ready on the
+// writer's thread before the round that first touches them, kept while
+// the thread runs, and closed once DLLFree leaves no thread; the unload
+// itself writes only through the at-exit calls. Every call is recorded in
+// order, with the path it names.
+class ExitFilesPlatform : public GatePlatform {
+ public:
+  void PrepareExitFiles(const std::string& report, const std::string& journal) override {
+    Record("prepare " + report + " " + journal);
+  }
+  platform::IoResult ReplaceFileAtExit(const std::string& path, std::string_view bytes) override {
+    Record("replace-at-exit " + path);
+    return FakePlatform::ReplaceFile(path, bytes);
+  }
+  platform::IoResult FlushFileAtExit(const std::string& path) override {
+    Record("flush-at-exit " + path);
+    return FakePlatform::FlushFile(path);
+  }
+  void ReleaseExitFiles() override { Record("release"); }
+  platform::IoResult ReplaceFile(const std::string& path, std::string_view bytes) override {
+    Record("replace " + path);
+    return GatePlatform::ReplaceFile(path, bytes);
+  }
+  platform::IoResult FlushFile(const std::string& path) override {
+    Record("flush " + path);
+    if (Get(fail_flushes_))
+      return {platform::IoStatus::kWriteFailed, 5};
+    return GatePlatform::FlushFile(path);
+  }
+  std::vector<std::string> calls() { return Get(calls_); }
+  void FailFlushes(bool fail) {
+    Set([&] { fail_flushes_ = fail; });
+  }
+
+ private:
+  bool fail_flushes_ = false;
+  void Record(std::string call) {
+    Set([&] { calls_.push_back(std::move(call)); });
+  }
+  std::vector<std::string> calls_;
+};
+
+TEST(ReportWriterExitFilesTest, ReadyBeforeTheFilesAreTouchedAndClosedWhenNoThreadIsLeft) {
+  TempDir dir;
+  ExitFilesPlatform fake;
+  fake.executable_path = dir.File("host.exe");
+  ScopedPlatform installed(fake);
+  ResetSession();
+  const std::string report = dir.File("Tarveld.txt");
+  const std::string journal = dir.File("Tarveld.log");
+  const GameDateRec start{1942, 6, 4, 4, 30, 0, 0};
+  DLLInit(0);
+  ScenLoad(0, 2, nullptr, 0, "Convoy", 0, 100000, 0, &start);
+  MsgLog("one");
+  DLLFree();
+  const std::vector<std::string> played = fake.calls();
+  bool report_ready = false;
+  bool journal_ready = false;
+  for (const std::string& call : played) {
+    if (call.rfind("prepare ", 0) == 0) {
+      report_ready |= call.find(" " + report) != std::string::npos;
+      journal_ready |= call.find(" " + journal) != std::string::npos;
+    } else if (call.rfind("replace ", 0) == 0) {
+      EXPECT_TRUE(report_ready) << "the report written before its exit file was ready";
+    } else if (call.rfind("flush ", 0) == 0) {
+      EXPECT_TRUE(journal_ready) << "the journal flushed before its exit handle was ready";
+    }
+  }
+  ASSERT_FALSE(played.empty());
+  EXPECT_EQ(played.back(), "release");
+
+  // After DLLFree the call writes on its own thread: nothing is made ready
+  // that would be left beside the report.
+  MsgLog("two");
+  const std::vector<std::string> late = fake.calls();
+  for (std::size_t i = played.size(); i < late.size(); ++i)
+    EXPECT_EQ(late[i].rfind("prepare ", 0), std::string::npos) << late[i];
+
+  // The unload at an exit, with a write and a flush left to it: both go
+  // through the at-exit calls, and the ready files are closed last.
+  DLLInit(0);
+  fake.FailNext(1000000);
+  fake.FailFlushes(true);
+  MsgLog("three");
+  EXPECT_FALSE(Writer().Finish(100, "DLLFree"));
+  fake.FailNext(0);
+  fake.FailFlushes(false);
+  const std::size_t before_exit = fake.calls().size();
+  Writer().FinishAsAtProcessExitForTesting(false);
+  const std::vector<std::string> all = fake.calls();
+  const std::vector<std::string> at_exit(all.begin() + static_cast<long>(before_exit), all.end());
+  EXPECT_THAT(at_exit,
+              ElementsAre("replace-at-exit " + report, "flush-at-exit " + journal, "release"));
+  EXPECT_THAT(ReadBytes(report), HasSubstr("=three\r\n"));
+  Writer().DiscardForTesting();
+  ResetSession();
+}
+
 }  // namespace
 }  // namespace tarveld::testing

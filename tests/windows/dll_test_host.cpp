@@ -760,6 +760,7 @@ bool HoldsLastChange(const std::string& kind, const std::string& report) {
 int ExitRace(const std::string& kind, int runs) {
   int crashed = 0;
   int lost = 0;
+  int untidy = 0;  // runs that left more than the report and the journal
   for (int run = 1; run <= runs; ++run) {
     for (const std::string& name : ListDirectory(OwnDirectory())) {
       if (name.rfind("Tarveld.", 0) == 0)
@@ -777,9 +778,11 @@ int ExitRace(const std::string& kind, int runs) {
     }
     CloseHandle(child);
     const bool whole = HoldsLastChange(kind, ReadWhole(ReportPath()));
+    const bool tidy = FilesBesideProgram() == "Tarveld.log Tarveld.txt";
     crashed += status != 0;
     lost += !whole;
-    if (status != 0 || !whole) {
+    untidy += !tidy;
+    if (status != 0 || !whole || !tidy) {
       std::printf("  run %d: exit status 0x%lx, last change %s", run,
                   static_cast<unsigned long>(status), whole ? "on disk" : "LOST");
       if (kind == "busy")
@@ -787,10 +790,11 @@ int ExitRace(const std::string& kind, int runs) {
       std::printf("; files: %s\n", FilesBesideProgram().c_str());
     }
   }
-  std::printf("exit-race %s: %d runs, %d crashed, %d lost the last change\n", kind.c_str(), runs,
-              crashed, lost);
+  std::printf("exit-race %s: %d runs, %d crashed, %d lost the last change, %d left other files\n",
+              kind.c_str(), runs, crashed, lost, untidy);
   CHECK(crashed == 0);
   CHECK(lost == 0);
+  CHECK(untidy == 0);
   return Finish("exit-race");
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/windows_exit_files.h"
 #include "win_check.h"
 
 namespace {
@@ -210,6 +211,82 @@ void ReplaceFailures() {
   CHECK_EQ(JoinNames(ListDirectory(directory)), "Tarveld.txt");
 }
 
+// The files made ready for the unload at a process exit: the ready
+// replacement becomes the report, even round a handle left open on it by a
+// rename that was cut short; unused, it is deleted; and nothing is left
+// beside the report either way.
+void ExitFilesReplaceAndRelease() {
+  const std::string directory = MakeWorkDirectory("exit");
+  const std::string path = directory + "Tarveld.txt";
+  const std::string journal = directory + "Tarveld.log";
+  WriteWhole(path, "old");
+  WriteWhole(journal, "line\r\n");
+
+  Native().PrepareExitFiles(path, journal);
+  CHECK(ListDirectory(directory).size() == 3);  // the report, the journal, the replacement
+  CHECK(Native().ReplaceFileAtExit(path, "new").ok());
+  CHECK(Native().FlushFileAtExit(journal).ok());
+  Native().ReleaseExitFiles();
+  CHECK_EQ(ReadWhole(path), "new");
+  CHECK_EQ(JoinNames(ListDirectory(directory)), "Tarveld.log Tarveld.txt");
+
+  // Released unused: the ready file goes, the report stays as it was.
+  Native().PrepareExitFiles(path, journal);
+  Native().ReleaseExitFiles();
+  CHECK_EQ(ReadWhole(path), "new");
+  CHECK_EQ(JoinNames(ListDirectory(directory)), "Tarveld.log Tarveld.txt");
+
+  // The report held as a rename holds it (deletion asked for, all shared).
+  Native().PrepareExitFiles(path, journal);
+  HANDLE holder = CreateFileA(path.c_str(), DELETE | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  CHECK(holder != INVALID_HANDLE_VALUE);
+  CHECK(Native().ReplaceFileAtExit(path, "newer").ok());
+  CHECK_EQ(ReadWhole(path), "newer");
+  CloseHandle(holder);
+  Native().ReleaseExitFiles();
+  CHECK_EQ(JoinNames(ListDirectory(directory)), "Tarveld.log Tarveld.txt");
+
+  // Ready for another report: this one is replaced as ReplaceFile would.
+  Native().PrepareExitFiles(directory + "Other.txt", "");
+  CHECK(Native().ReplaceFileAtExit(path, "newest").ok());
+  Native().ReleaseExitFiles();
+  CHECK_EQ(ReadWhole(path), "newest");
+  CHECK_EQ(JoinNames(ListDirectory(directory)), "Tarveld.log Tarveld.txt");
+}
+
+// A new report the writer was ended in the middle of writing is deleted
+// at the unload, once the ended writer's handle (still open, as at a
+// process exit) closes; one it renamed into place is not touched.
+void ExitFilesDeleteTheWritersHalfWrittenFile() {
+  const std::string directory = MakeWorkDirectory("exit-writer");
+  const std::string path = directory + "Tarveld.txt";
+  WriteWhole(path, "report");
+  for (const bool renamed : {false, true}) {
+    tarveld::platform::ExitFiles files;
+    unsigned serial = 100;
+    files.Prepare(path, "", serial);
+    std::string name;
+    HANDLE writer = tarveld::platform::windows_files::CreateSibling(
+        path, serial, GENERIC_READ | GENERIC_WRITE, name);
+    CHECK(writer != INVALID_HANDLE_VALUE);
+    files.WriterMade(serial - 1);
+    CHECK(tarveld::platform::windows_files::WriteAll(writer, "half"));
+    if (renamed) {
+      CloseHandle(writer);
+      CHECK(MoveFileExA(name.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+      writer = INVALID_HANDLE_VALUE;
+    }
+    files.Release();
+    if (writer != INVALID_HANDLE_VALUE)
+      CloseHandle(writer);
+    if (!CHECK_EQ(JoinNames(ListDirectory(directory)), "Tarveld.txt"))
+      std::printf("  left: %s\n", JoinNames(ListDirectory(directory)).c_str());
+    CHECK_EQ(ReadWhole(path), renamed ? "half" : "report");
+  }
+}
+
 // Lines go at the end, each with CR LF; a last line that a crash cut short
 // is ended first.
 void AppendLines() {
@@ -365,6 +442,8 @@ int main(int argc, char** argv) {
   ReplaceCreatesAndReplaces();
   ReplaceFailures();
   AppendLines();
+  ExitFilesReplaceAndRelease();
+  ExitFilesDeleteTheWritersHalfWrittenFile();
   LocalClockFollowsGetLocalTime();
   LocaleCalls();
   DebugOutputReachesDebugger();

@@ -53,13 +53,10 @@ windows_path() {
 # hang. The cases whose writes fail (the report a folder, locked, or over
 # the size limit) name their failures from the writer's thread and end it
 # in DLLFree, so they die there, in the DLL of the last landed version as
-# in this one, and nowhere else. The process that exits without DLLFree
-# while the writer's thread is busy dies the same way in about one run of
-# twenty (wine's own assertion in server_get_unix_fd, then signal 11: the
-# exit race docs/writer.md describes). Such a run proves nothing either
-# way: the cases that set emulation_may_crash are skipped, saying why; on a
-# machine that runs 32-bit code they run, and everywhere else these
-# messages fail the test.
+# in this one, and nowhere else. Such a run proves nothing either way: the
+# cases that set emulation_may_crash are skipped, saying why; on a machine
+# that runs 32-bit code they run, and everywhere else these messages fail
+# the test.
 emulation_may_crash=0
 readonly kHangSeconds=300
 
@@ -175,7 +172,7 @@ case_host() {
   local mode=$1
   fresh_work "host-$mode"
   case $mode in
-    report-is-dir | report-locked | write-limited | exit-without-free) emulation_may_crash=1 ;;
+    report-is-dir | report-locked | write-limited) emulation_may_crash=1 ;;
   esac
   stage "$TARVELD_DLL_TEST_HOST" "$TARVELD_HOLD_FILE"
   if [[ $mode == write-limited ]]; then
