@@ -55,9 +55,12 @@ std::string SiblingName(const std::string& path, unsigned serial) {
   return path + suffix;
 }
 
-HANDLE CreateSibling(const std::string& path, unsigned& serial, DWORD access, std::string& name) {
+HANDLE CreateSibling(const std::string& path, unsigned& serial, DWORD access, std::string& name,
+                     std::atomic<unsigned>* announce) {
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    if (announce != nullptr)
+      announce->store(serial + 1);
     name = SiblingName(path, serial++);
     file = CreateFileA(name.c_str(), access, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -247,13 +250,9 @@ IoResult WindowsPlatform::Replace(const std::string& path, std::string_view byte
     return {IoStatus::kCreateFailed, ERROR_ACCESS_DENIED};
   }
 
-  std::string temp;
-  const HANDLE file = CreateSibling(path, next_serial_, GENERIC_READ | GENERIC_WRITE, temp);
-  if (file == INVALID_HANDLE_VALUE) {
-    return {IoStatus::kCreateFailed, LastError()};
-  }
-  // Until it is renamed or deleted, the unload at exit knows its name (the
-  // replacement at exit, the unload's own, keeps what it knows).
+  // The writer's new file is named to the unload at exit before it is made,
+  // until it is renamed or deleted; the unload's own, made when nothing
+  // was ready, leaves what the unload knows as it is.
   struct InHand {
     ExitFiles* files;
     ~InHand() {
@@ -261,8 +260,13 @@ IoResult WindowsPlatform::Replace(const std::string& path, std::string_view byte
         files->WriterDone();
     }
   } in_hand{move_aside ? nullptr : &exit_files_};
-  if (!move_aside)
-    exit_files_.WriterMade(next_serial_ - 1);
+  std::string temp;
+  const DWORD access = GENERIC_READ | GENERIC_WRITE;
+  const HANDLE file = move_aside ? CreateSibling(path, next_serial_, access, temp)
+                                 : exit_files_.CreateWritersFile(path, next_serial_, access, temp);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {IoStatus::kCreateFailed, LastError()};
+  }
 
   if (!WriteAll(file, bytes) || !FlushFileBuffers(file)) {
     const int error = LastError();

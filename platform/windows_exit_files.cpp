@@ -80,18 +80,31 @@ void ExitFiles::PrepareReport(const std::string& path, unsigned& serial) {
   if (const HANDLE old = report_.handle.exchange(nullptr))
     DeleteAndClose(old);
   std::string temp;
-  const HANDLE file = CreateSibling(path, serial, GENERIC_READ | GENERIC_WRITE | DELETE, temp);
-  if (file == INVALID_HANDLE_VALUE)
+  const HANDLE file = CreateWritersFile(path, serial, GENERIC_READ | GENERIC_WRITE | DELETE, temp);
+  if (file == INVALID_HANDLE_VALUE) {
+    WriterDone();
     return;
+  }
   std::vector<char> rename = RenameTo(path);
   if (rename.empty() || !UsedOnce(file)) {
     DeleteAndClose(file);
+    WriterDone();
     return;
   }
   report_.path = path;
   temp_ = std::move(temp);
   rename_to_path_ = std::move(rename);
   report_.handle.store(file, std::memory_order_release);
+  WriterDone();
+}
+
+HANDLE ExitFiles::CreateWritersFile(const std::string& path, unsigned& serial, DWORD access,
+                                    std::string& name) {
+  if (path != in_hand_path_) {
+    in_hand_.store(0);
+    in_hand_path_ = path;
+  }
+  return CreateSibling(path, serial, access, name, &in_hand_);
 }
 
 // The handle shares reading and writing, as every other handle of the
@@ -174,9 +187,9 @@ bool ExitFiles::Flush(const std::string& path, IoResult& result) {
 void ExitFiles::Release() {
   if (const HANDLE file = report_.handle.exchange(nullptr))
     DeleteAndClose(file);
-  const unsigned writer_file = writer_file_.exchange(0);
-  if (writer_file != 0 && !report_.path.empty()) {
-    const std::string name = windows_files::SiblingName(report_.path, writer_file - 1);
+  const unsigned in_hand = in_hand_.exchange(0);
+  if (in_hand != 0) {
+    const std::string name = windows_files::SiblingName(in_hand_path_, in_hand - 1);
     const HANDLE file =
         CreateFileA(name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -41,11 +41,13 @@ class ExitFiles {
   bool Replace(const std::string& path, std::string_view bytes, IoResult& result);
   bool Flush(const std::string& path, IoResult& result);
 
-  // The writer's own new report, by the serial of its name beside the
-  // report, from its making until it is renamed into place or deleted: a
-  // thread ended while writing it leaves it behind.
-  void WriterMade(unsigned serial) { writer_file_.store(serial + 1); }
-  void WriterDone() { writer_file_.store(0); }
+  // On the writer's thread: CreateSibling for the writer's new report,
+  // whose name the unload at exit knows from just before it is made until
+  // WriterDone (it was renamed into place or deleted). A thread ended in
+  // that span, even as the file's creation returns, leaves it behind.
+  HANDLE CreateWritersFile(const std::string& path, unsigned& serial, DWORD access,
+                           std::string& name);
+  void WriterDone() { in_hand_.store(0); }
 
   // Closes both, deleting the replacement unless it became the report, and
   // deletes a new report the writer left half made (once the process is
@@ -70,7 +72,10 @@ class ExitFiles {
   std::string temp_;                  // the replacement's own name
   std::vector<char> rename_to_path_;  // FILE_RENAME_INFO naming the report
   Ready journal_;
-  std::atomic<unsigned> writer_file_{0};  // serial + 1; 0: none in hand
+  // The writer's file in hand: its serial + 1 (0: none), beside
+  // `in_hand_path_`, which changes only while none is in hand.
+  std::atomic<unsigned> in_hand_{0};
+  std::string in_hand_path_;
 };
 
 }  // namespace tarveld::platform

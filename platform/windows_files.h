@@ -6,6 +6,7 @@
 #include <windows.h>
 #undef ReplaceFile
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -24,10 +25,13 @@ std::string SiblingName(const std::string& path, unsigned serial);
 
 // Creates a new file beside `path`, in the same directory, with `access`,
 // sharing only its deletion (so that an unload at exit can delete one that
-// a thread it ended left half written), named by SiblingName with `serial`, which counts on with
-// every name tried. CREATE_NEW settles a collision
+// a thread it ended left behind), named by SiblingName with `serial`,
+// which counts on with every name tried. CREATE_NEW settles a collision
 // with a leftover of an earlier run that had the same process id.
-// INVALID_HANDLE_VALUE, with the last error set, when none could be made.
-HANDLE CreateSibling(const std::string& path, unsigned& serial, DWORD access, std::string& name);
+// `announce`, when given, holds each name's serial + 1 before the name is
+// tried. INVALID_HANDLE_VALUE, with the last error set, when none could be
+// made.
+HANDLE CreateSibling(const std::string& path, unsigned& serial, DWORD access, std::string& name,
+                     std::atomic<unsigned>* announce = nullptr);
 
 }  // namespace tarveld::platform::windows_files

@@ -268,10 +268,8 @@ void ExitFilesDeleteTheWritersHalfWrittenFile() {
     unsigned serial = 100;
     files.Prepare(path, "", serial);
     std::string name;
-    HANDLE writer = tarveld::platform::windows_files::CreateSibling(
-        path, serial, GENERIC_READ | GENERIC_WRITE, name);
+    HANDLE writer = files.CreateWritersFile(path, serial, GENERIC_READ | GENERIC_WRITE, name);
     CHECK(writer != INVALID_HANDLE_VALUE);
-    files.WriterMade(serial - 1);
     CHECK(tarveld::platform::windows_files::WriteAll(writer, "half"));
     if (renamed) {
       CloseHandle(writer);
