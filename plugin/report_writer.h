@@ -29,6 +29,9 @@
 // the call that makes it, so that a host that exits at once after a late
 // call leaves no thread behind. A thread is started only by a call that
 // then waits until it runs, so an exit never cuts one short in its start-up.
+// A process exit without DLLFree ends the thread wherever it is; the
+// unload then finishes its work through files the thread made ready
+// before it first touched them (Platform::PrepareExitFiles).
 #pragma once
 
 #include <atomic>
