@@ -418,13 +418,36 @@ void AppendLogText(std::string& out, std::string_view text) {
   out += "</div></details>";
 }
 
-// One row of a log, one line of the page. Messages, the most rows by far,
-// carry no id or class; the other kinds carry an id (losses and notices
-// link to them) and their kind. A cell ends where the next begins: closing
-// tags would add a tenth to a long log's size. The row is closed, or the
-// line break after it would be part of the text.
+// A row's game date in the log: whole on a group's first row and where the
+// day changes, else the time of day alone: the day on every row would be a
+// tenth of a long log's size. `day` is the day the last whole date named.
+// The script writes the day back into each row it shows.
+void AppendLogDate(std::string& out, const std::string& date, std::string_view& day) {
+  // A date ends in " HH:MM:SS", 9 bytes, whatever the year's width.
+  constexpr std::size_t kTimeOfDay = 9;
+  if (date.size() <= kTimeOfDay) {
+    day = {};
+    AppendDate(out, date);
+    return;
+  }
+  const std::string_view whole = date;
+  if (whole.substr(0, whole.size() - kTimeOfDay) == day) {
+    AppendHtml(out, whole.substr(whole.size() - kTimeOfDay + 1));
+    return;
+  }
+  day = whole.substr(0, whole.size() - kTimeOfDay);
+  AppendHtml(out, whole);
+}
+
+// One row of a log. Messages, the most rows by far, carry no id or class;
+// the other kinds carry an id (losses and notices link to them) and their
+// kind. A cell ends where the next begins, and a row where the next row or
+// group begins: closing tags and line breaks would add a twentieth to a
+// long log's size, and every byte of it costs the browser time before the
+// page can be used. The script finds each row at its "<tr", and its end
+// at the next row or at the "</tbody" of its group; no row holds either.
 void AppendLogRow(std::string& out, const Battle& battle, const LogRow& row, int number,
-                  std::size_t at) {
+                  std::size_t at, std::string_view& day) {
   const Moment& moment = battle.MomentOf(row);
   switch (row.kind) {
     case EventKind::kMessage:
@@ -442,7 +465,7 @@ void AppendLogRow(std::string& out, const Battle& battle, const LogRow& row, int
       break;
   }
   out += "<td>";
-  AppendDate(out, moment.date);
+  AppendLogDate(out, moment.date, day);
   out += "<td>";
   out += std::to_string(moment.game_time);
   switch (row.kind) {
@@ -470,13 +493,12 @@ void AppendLogRow(std::string& out, const Battle& battle, const LogRow& row, int
       AppendLogText(out, battle.failures[row.index].text);
       break;
   }
-  out += "</tr>\n";
 }
 
 // A battle's log: every event in game-time order. Every row is written
 // inside <noscript>: a browser without script shows them all as one table;
-// one with script parses none of them (it takes the block as plain text,
-// which costs next to nothing), and the script shows a page of rows at a
+// one with script makes none of them (it takes the block as plain text, a
+// fraction of the cost of rows), and the script shows a page of rows at a
 // time, narrowed by the kinds ticked, the filter and the timeline's
 // window. A log of 100,000 rows would otherwise keep a browser busy for
 // many seconds before the page could be used.
@@ -503,7 +525,10 @@ void AppendLog(std::string& out, const Battle& battle, int number, bool has_titl
       "<div class=\"pager\" hidden><button type=\"button\" class=\"previous\">Previous page"
       "</button><span class=\"status\"></span><button type=\"button\" class=\"next\">Next page"
       "</button></div>";
-  out += "<div class=\"log\" data-battle=\"" + std::to_string(number) +
+  // data-rows: the script shows the first page before it has read the
+  // rest, and says from the start how many rows there are.
+  out += "<div class=\"log\" data-battle=\"" + std::to_string(number) + "\" data-rows=\"" +
+         std::to_string(battle.log.size()) +
          "\"><div class=\"tools\" hidden><label class=\"filter\"><span>Filter</span><input "
          "type=\"search\" placeholder=\"words to look for\"></label><fieldset "
          "class=\"kinds\"><legend>Show</legend>";
@@ -526,9 +551,10 @@ void AppendLog(std::string& out, const Battle& battle, int number, bool has_titl
   for (std::size_t begin = 0; begin < battle.log.size(); begin += kRowsPerGroup) {
     const std::size_t end = std::min(battle.log.size(), begin + kRowsPerGroup);
     out += "<tbody class=\"chunk\" style=\"contain-intrinsic-size:auto " +
-           std::to_string((end - begin) * kRowHeight) + "px\">\n";
+           std::to_string((end - begin) * kRowHeight) + "px\">";
+    std::string_view day;  // none yet: a group's first row has its whole date
     for (std::size_t i = begin; i < end; ++i)
-      AppendLogRow(out, battle, battle.log[i], number, i);
+      AppendLogRow(out, battle, battle.log[i], number, i, day);
     out += "</tbody>";
   }
   out += "</table></noscript></div>";

@@ -9,10 +9,10 @@
 
 namespace tarveld::aar {
 
-// Appends `bytes` (Windows-1252) as UTF-8 with & < > " ' written as
-// character references: safe as element text and as a quoted attribute
-// value alike. CR and LF become spaces, so a text never breaks a line of
-// the page.
+// Appends `bytes` (Windows-1252) as ASCII: & < > " ' and every character
+// above 127 written as character references, safe as element text and as a
+// quoted attribute value alike. CR and LF become spaces, so a text never
+// breaks a line of the page, and tab is kept.
 void AppendHtml(std::string& out, std::string_view bytes);
 
 // AppendHtml of at most the first `limit` bytes, with "…" when cut. The

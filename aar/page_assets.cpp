@@ -146,7 +146,7 @@ const std::string_view kPageScript = R"js(
   var SLICE = 50;
   // Rows shown before a row followed to: what led to it.
   var BEFORE = 40;
-  var LOSSES = 100;
+  var LOSSES = 100, LOSS_GROUP = 20;
   var SVG = 'http://www.w3.org/2000/svg';
   var wanted = new URLSearchParams(window.location.search).get('filter') || '';
   var logs = {};
@@ -171,11 +171,13 @@ const std::string_view kPageScript = R"js(
     });
   }
 
-  // The text rows show, for the filter: their markup less tags, in one
-  // pass, for the whole log's text is folded at once.
-  function plain(html) {
-    return fold(html.replace(/<[^>]*>|&(lt|gt|quot|amp|#\d+);/g, function (all, name) {
-      return !name ? ' ' : REFS[name] || String.fromCodePoint(Number(name.slice(1)));
+  // The text rows show, for the filter: their markup less tags, each row's
+  // start a line break and what `rowStart` gives, in one pass, for the
+  // whole log's text is folded at once. No text holds a line break: the
+  // page writes them as spaces.
+  function plain(html, rowStart) {
+    return fold(html.replace(/<(tr\b)?[^>]*>|&(lt|gt|quot|amp|#\d+);/g, function (all, row, name) {
+      return row ? '\n' + (rowStart ? rowStart() : '') : !name ? ' ' : REFS[name] || String.fromCodePoint(Number(name.slice(1)));
     }));
   }
 
@@ -189,34 +191,28 @@ const std::string_view kPageScript = R"js(
 
   // A row other than a message, as the page writes it: its kind and time
   // factor. A message's row has no attribute: a ">" follows its "tr".
-  var ROW = /^<tr id="[^"]*" class="k-(\w+)"(?: data-f="(-?\d+)")?>/;
+  var ROW = /<tr id="[^"]*" class="k-(\w+)"(?: data-f="(-?\d+)")?>/y;
+  // Rows read at a time once the first page is shown: a few milliseconds,
+  // so that a click or a keystroke between two slices is answered at once.
+  var SLICE_READ = 2000;
+  var later = window.requestIdleCallback || function (task) { return setTimeout(task, 0); };
 
   function setUpLog(log) {
     var number = log.getAttribute('data-battle');
+    // The rows as the page writes them, one after the other. Only the first
+    // page's are read before the page is shown; the rest in idle slices,
+    // or at once when something needs them all.
     var source = log.querySelector('noscript').textContent;
+    var total = Number(log.getAttribute('data-rows'));
     // One array per field, not one object per row: a log of 100,000 rows
-    // would otherwise keep the garbage collector busy while the page opens.
-    var html = [], kind = [], time = [], lineOf = [], changes = [];
-    var lines = source.split('\n');
-    lines.forEach(function (line, at) {
-      if (line.lastIndexOf('<tr', 0) !== 0) return;
-      var k = 'msg', f = 0;
-      if (line.charCodeAt(3) !== 62) {
-        var m = ROW.exec(line);
-        k = m ? m[1] : 'msg';
-        f = m && m[2] ? Number(m[2]) : 0;
-      }
-      var cell = line.indexOf('<td>', line.indexOf('<td>') + 4) + 4;
-      var t = numberAt(line, cell);
-      if (k === 'tf') changes.push({t: t, f: f});
-      html.push(line);
-      lineOf.push(at);
-      kind.push(k);
-      time.push(t);
-    });
-    var total = html.length;
-    var lineCount = lines.length;
-    lines = null;
+    // would otherwise keep the garbage collector busy. A row's markup is
+    // the text from its start to the next row's.
+    var begins = [], kind = [], time = [], changes = [];
+    // The page writes a row's date as its time of day alone ("04:31:33")
+    // on the day the last whole date named: each row's day, and the days.
+    var dayOf = [], days = [];
+    var next = source.indexOf('<tr', source.indexOf('<tbody'));
+    var whole = false;  // every row read
     var folded = null;  // each row's text, for the filter
     var table = log.querySelector('table.shown');
     var tools = log.querySelector('.tools');
@@ -227,8 +223,9 @@ const std::string_view kPageScript = R"js(
     var pagers = log.querySelectorAll('.pager');
     // The rows the filter, kinds and window let through, in order: one
     // array for the log's life, so that a keystroke leaves no garbage of
-    // a hundred thousand numbers.
-    var matches = new Int32Array(total), found = 0;
+    // a hundred thousand numbers. Until every row is read, the log shows
+    // its first page, and the rows read are the matches.
+    var matches = new Int32Array(total), found = total;
     var start = 0, end = 0, laid = 0;  // the page, and how much of it is laid out
     var span = null;
     var lastWords = [], lastHits = null;
@@ -244,13 +241,75 @@ const std::string_view kPageScript = R"js(
       if (more.getBoundingClientRect().top < window.innerHeight + 600) layOut(laid + SLICE);
     }, {rootMargin: '0px 0px 600px 0px'}) : null;
 
+    // Rows up to `limit` read: where each begins, its kind and game time.
+    function readTo(limit) {
+      while (next >= 0 && begins.length < limit) {
+        var k = 'msg', f = 0, cell = next + 4;
+        if (source.charCodeAt(next + 3) !== 62) {
+          ROW.lastIndex = next;
+          var m = ROW.exec(source);
+          k = m ? m[1] : 'msg';
+          f = m && m[2] ? Number(m[2]) : 0;
+          cell = source.indexOf('>', next) + 1;
+        }
+        var timeCell = source.indexOf('<td>', cell + 4);
+        var t = numberAt(source, timeCell + 4);
+        if (k === 'tf') changes.push({t: t, f: f});
+        // A whole date ends in " HH:MM:SS"; a time of day or a dash is shorter.
+        if (timeCell - cell - 4 > 9) {
+          var day = source.slice(cell + 4, timeCell - 9);
+          if (day !== days[days.length - 1]) days.push(day);
+        }
+        dayOf.push(days.length - 1);
+        begins.push(next);
+        matches[begins.length - 1] = begins.length - 1;
+        kind.push(k);
+        time.push(t);
+        next = source.indexOf('<tr', cell);
+      }
+      if (next < 0 && !whole) {
+        whole = true;
+        // The count the page was written with stands until every row is
+        // read; should they differ, what was read is shown.
+        if (begins.length !== total) {
+          total = found = begins.length;
+          var all = new Int32Array(total);
+          for (var i = 0; i < total; i++) all[i] = i;
+          matches = all;
+          show();
+        }
+      }
+    }
+
+    function readAll() {
+      if (!whole) readTo(Infinity);
+    }
+
+    function readLater() {
+      readTo(begins.length + SLICE_READ);
+      if (!whole) later(readLater);
+    }
+
+    // The markup of row `i`: to the next row, or to its group's end, with
+    // its day written back.
+    function htmlOf(i) {
+      var html = source.slice(begins[i], i + 1 < begins.length ? begins[i + 1] : next >= 0 ? next : source.length);
+      var cut = html.indexOf('</tbody');
+      if (cut >= 0) html = html.slice(0, cut);
+      var date = html.indexOf('<td>') + 4;
+      if (html.charCodeAt(date + 2) === 58 && dayOf[i] >= 0) html = html.slice(0, date) + days[dayOf[i]] + ' ' + html.slice(date);
+      return html;
+    }
+
     function foldAll() {
       if (folded) return;
+      readAll();
       // The whole log at once: one pass over its text costs a fraction of
-      // a hundred thousand small ones. The folded text keeps its line breaks.
-      var texts = plain(source).split('\n');
-      folded = texts.length === lineCount ? lineOf.map(function (line) { return texts[line]; })
-                                             : html.map(plain);
+      // a hundred thousand small ones. Each row's text begins with its day,
+      // which the page writes on few rows.
+      var row = 0;
+      var texts = total ? plain(source.slice(begins[0]), function () { return (days[dayOf[row++]] || '') + ' '; }).split('\n') : [''];
+      folded = texts.length === total + 1 ? texts.slice(1) : begins.map(function (b, i) { return plain(htmlOf(i)); });
     }
 
     // Every row of the page is written at once, a group of SLICE rows to
@@ -276,7 +335,7 @@ const std::string_view kPageScript = R"js(
       var parts = [];
       for (var i = from; i < to; i++) {
         if ((i - from) % SLICE === 0) parts.push(i === from ? '<tbody hidden>' : '</tbody><tbody hidden>');
-        parts.push(html[matches[i]]);
+        parts.push(htmlOf(matches[i]));
       }
       Array.prototype.slice.call(table.tBodies).forEach(function (group) { group.remove(); });
       table.insertAdjacentHTML('beforeend', (parts.length ? parts.join('') : '<tbody>') + '</tbody>');
@@ -326,6 +385,7 @@ const std::string_view kPageScript = R"js(
     }
 
     function apply() {
+      readAll();
       var kinds = {};
       Array.prototype.forEach.call(boxes, function (box) { kinds[box.value] = box.checked; });
       var words = fold(input.value).split(/\s+/).filter(Boolean);
@@ -355,6 +415,7 @@ const std::string_view kPageScript = R"js(
     }
 
     function turn(by) {
+      readAll();
       start = Math.max(0, start + by * PAGE);
       show();
       table.scrollIntoView({block: 'start'});
@@ -363,6 +424,7 @@ const std::string_view kPageScript = R"js(
     // The row `index` of the log, highlighted, with the rows before it in
     // view: whatever hides it (filter, kinds, window) is set aside first.
     function goTo(index) {
+      readAll();
       if (!(index >= 0 && index < total)) return;
       var at = positionOf(index);
       if (at < 0) {
@@ -404,10 +466,21 @@ const std::string_view kPageScript = R"js(
     input.value = wanted;
     tools.hidden = false;
     table.hidden = false;
-    apply();
+    // A query in the address, or a kind the browser kept unticked from the
+    // last visit, needs every row; the log as written needs its first page.
+    if (wanted || Array.prototype.some.call(boxes, function (box) { return !box.checked; })) {
+      apply();
+    } else {
+      readTo(PAGE);
+      show();
+      if (!whole) later(readLater);
+    }
     logs[number] = {
-      kind: kind, time: time, changes: changes, goTo: goTo,
-      all: function () { start = 0; end = found; write(0, end); layOut(end); },
+      // Every row's kind and game time, once all are read.
+      rows: function () { readAll(); return {kind: kind, time: time, changes: changes}; },
+      goTo: goTo,
+      read: function () { return whole; },
+      all: function () { readAll(); start = 0; end = found; write(0, end); layOut(end); },
       page: function () { show(); },
       // The timeline's window narrows the log; null is the whole battle.
       narrow: function (window_, text) {
@@ -420,20 +493,36 @@ const std::string_view kPageScript = R"js(
   }
 
   // Every loss of a battle, from the rows its losses table keeps in
-  // <noscript>, which are then shown: the link, game time and label.
+  // <noscript>, which are then shown. Returns what reads them for the
+  // timeline's markers when it is first drawn: the link, game time, label.
   var LOSS = /^<tr class="loss" data-label="([^"]*)"><td><a href="#b\d+-e(\d+)">[^<]*<\/a><td>(-?\d+)<td>/;
   function lossesOf(section) {
     var holder = section.querySelector('.losses-all');
-    if (!holder) return [];
+    if (!holder) return function () { return []; };
     var lines = holder.querySelector('noscript').textContent.split('\n').filter(function (line) {
       return line.lastIndexOf('<tr', 0) === 0;
     });
-    // A few hundred rows at first: a table of thousands takes the browser
-    // seconds to lay out. The rest come on demand, and on paper.
+    // A hundred rows at first, in groups laid out as the reader comes near
+    // them: a table of thousands takes the browser seconds to lay out, and
+    // even those hundred added 15 ms to the page's opening. Every row comes
+    // on demand, and on paper.
     var table = holder.querySelector('table.shown');
-    var body = table.querySelector('tbody');
+    var near = document.createElement('div');  // past the rows laid out
+    near.setAttribute('aria-hidden', 'true');
+    table.after(near);
+    var watcher = window.IntersectionObserver ? new IntersectionObserver(function () {
+      var group = table.querySelector('tbody[hidden]');
+      if (group && near.getBoundingClientRect().top < window.innerHeight + 600) group.hidden = false;
+      watcher.unobserve(near);
+      if (table.querySelector('tbody[hidden]')) watcher.observe(near);
+    }, {rootMargin: '0px 0px 600px 0px'}) : null;
     function render(all) {
-      body.innerHTML = (all ? lines : lines.slice(0, LOSSES)).join('');
+      var shown = all ? lines : lines.slice(0, LOSSES), html = '';
+      for (var i = 0; i < shown.length; i += LOSS_GROUP)
+        html += (i && watcher && !all ? '<tbody hidden>' : '<tbody>') + shown.slice(i, i + LOSS_GROUP).join('') + '</tbody>';
+      Array.prototype.slice.call(table.tBodies).forEach(function (group) { group.remove(); });
+      table.insertAdjacentHTML('beforeend', html || '<tbody></tbody>');
+      if (watcher) watcher.observe(near);
     }
     render(false);
     table.hidden = false;
@@ -446,10 +535,13 @@ const std::string_view kPageScript = R"js(
       holder.appendChild(more);
       window.addEventListener('beforeprint', function () { render(true); });
     }
-    return lines.map(function (line) {
-      var m = LOSS.exec(line);
-      return {t: Number(m[3]), row: m[2], label: unescape(m[1])};
-    });
+    var losses = null;
+    return function () {
+      return losses || (losses = lines.map(function (line) {
+        var m = LOSS.exec(line);
+        return {t: Number(m[3]), row: m[2], label: unescape(m[1])};
+      }));
+    };
   }
 
   // --- The timeline, drawn again at the scale of a window of game time ---
@@ -485,13 +577,23 @@ const std::string_view kPageScript = R"js(
     var scroll = figure.querySelector('.scroll');
     var zoom = figure.querySelector('.zoom');
     var windowText = zoom.querySelector('.window-text');
-    var losses = lossesOf(section);
-    var kinds = log ? log.kind : [], times = log ? log.time : [];
-    var changes = log ? log.changes : [];
-    var levels = changes.map(function (row) { return row.f; })
-        .sort(function (a, b) { return a - b; })
-        .filter(function (f, i, all) { return i === 0 || all[i - 1] !== f; });
+    var readLosses = lossesOf(section);
+    var losses, kinds, times, changes, levels;
     var view = [lo, hi];
+
+    // What a drawing needs, read when the first is drawn: until the reader
+    // changes the window, the page keeps the drawing it was written with.
+    function readRows() {
+      if (losses) return;
+      var rows = log ? log.rows() : {kind: [], time: [], changes: []};
+      kinds = rows.kind;
+      times = rows.time;
+      changes = rows.changes;
+      levels = changes.map(function (row) { return row.f; })
+          .sort(function (a, b) { return a - b; })
+          .filter(function (f, i, all) { return i === 0 || all[i - 1] !== f; });
+      losses = readLosses();
+    }
 
     function when(t, full) {
       if (!dated) return 'game time ' + t;
@@ -521,6 +623,7 @@ const std::string_view kPageScript = R"js(
     }
 
     function draw() {
+      readRows();
       var marks = markers();
       var lanes = [];
       marks.forEach(function (mark) {
@@ -637,10 +740,14 @@ const std::string_view kPageScript = R"js(
         link.appendChild(circle);
         svg.appendChild(link);
       });
-      svg.addEventListener('pointerdown', startDrag);
       scroll.replaceChildren(svg);
+      controls(marks.length);
+    }
+
+    // The window's text and the buttons, for the drawing on screen.
+    function controls(marks) {
       figure.setAttribute('data-view', view[0] + ' ' + view[1]);
-      figure.setAttribute('data-markers', String(marks.length));
+      figure.setAttribute('data-markers', String(marks));
       var whole = view[0] === lo && view[1] === hi;
       windowText.textContent = whole ? 'The whole battle' : 'From ' + when(view[0], true) + ' to ' + when(view[1], true);
       zoom.querySelector('.reset').disabled = whole;
@@ -684,8 +791,8 @@ const std::string_view kPageScript = R"js(
       return (event.clientX - box.left) * W / box.width;
     }
     function startDrag(event) {
-      if (event.button !== 0 || event.target.closest('a')) return;
-      var svg = event.currentTarget;
+      var svg = event.target.closest('svg.timeline');
+      if (event.button !== 0 || !svg || event.target.closest('a')) return;
       var from = unitsAt(event, svg);
       var band = make('rect', {'class': 'selection', x: from, y: 0, width: 0, height: svg.viewBox.baseVal.height});
       svg.appendChild(band);
@@ -693,6 +800,7 @@ const std::string_view kPageScript = R"js(
       drag = {svg: svg, from: from, band: band};
       event.preventDefault();
     }
+    scroll.addEventListener('pointerdown', startDrag);
     scroll.addEventListener('pointermove', function (event) {
       if (!drag) return;
       var now = unitsAt(event, drag.svg);
@@ -702,8 +810,9 @@ const std::string_view kPageScript = R"js(
     scroll.addEventListener('pointerup', function (event) {
       if (!drag) return;
       var now = unitsAt(event, drag.svg), from = drag.from;
+      drag.band.remove();
       drag = null;
-      if (Math.abs(now - from) < 4) { draw(); return; }
+      if (Math.abs(now - from) < 4) return;
       show(timeAt(Math.min(now, from)), timeAt(Math.max(now, from)));
     });
     scroll.addEventListener('click', function (event) {
@@ -732,7 +841,12 @@ const std::string_view kPageScript = R"js(
     zoom.querySelector('.reset').addEventListener('click', function () { show(lo, hi); });
     zoom.hidden = false;
     figure.querySelector('.zoom-help').hidden = false;
-    draw();
+    controls(scroll.querySelectorAll('a.mark').length);
+    // The first redraw's reading, done once the log's rows are read.
+    later(function prepare() {
+      if (log && !log.read()) later(prepare);
+      else readRows();
+    });
     timelines[number] = {reset: function () { view = [lo, hi]; draw(); }};
   }
 

@@ -16,7 +16,9 @@ extern const std::string_view kErrorRecorderScript;
 
 // Runs last: shows each message log a page of rows at a time, from the
 // rows its <noscript> block holds, with a filter box; for printing, every
-// matching row. The page is complete without it. When done it sets
+// matching row. It reads the first page's rows before the page is shown,
+// and the rest while the browser is idle, or at once when something needs
+// them all. The page is complete without it. When done it sets
 // data-script="ready" on the root element, and data-shown (the rows that
 // match) on each log. A query "?filter=words" fills every filter box, so a
 // search can be bookmarked (and tested).

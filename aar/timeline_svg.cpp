@@ -225,11 +225,18 @@ std::size_t AppendSinkings(std::string& out, const Battle& battle, int number,
     out += "</text>";
   }
   // Markers last, over the leaders; each a link to its first loss's row.
+  // With script, a marker of losses at several moments zooms in on them
+  // instead (data-zoom, their first and last game time): the script keeps
+  // this drawing until the reader changes the window.
   for (const Marker& m : markers) {
     const Sinking& first = battle.sinkings[m.sinkings.front()];
+    const Sinking& last = battle.sinkings[m.sinkings.back()];
     out += "<a href=\"#b" + std::to_string(number) + "-e" +
-           std::to_string(battle.sinking_rows[m.sinkings.front()]) +
-           "\" class=\"mark\"><circle class=\"sink\" cx=\"";
+           std::to_string(battle.sinking_rows[m.sinkings.front()]) + "\"";
+    if (last.at.game_time > first.at.game_time)
+      out += " data-zoom=\"" + std::to_string(first.at.game_time) + " " +
+             std::to_string(last.at.game_time) + "\"";
+    out += " class=\"mark\"><circle class=\"sink\" cx=\"";
     AppendTenths(out, m.x);
     out += "\" cy=\"";
     AppendTenths(out, marker_y);
@@ -241,7 +248,6 @@ std::size_t AppendSinkings(std::string& out, const Battle& battle, int number,
     else
       AppendHtml(out, first.at.date);
     if (m.sinkings.size() > 1) {
-      const Sinking& last = battle.sinkings[m.sinkings.back()];
       out += " to ";
       if (last.at.date.empty())
         out += "game time " + std::to_string(last.at.game_time);

@@ -1,6 +1,7 @@
 // The game hands the plug-in texts in its Windows code page, and the report
-// and the journal keep those bytes as they are; the page is UTF-8. This is
-// the one place that reads a byte as Windows-1252.
+// and the journal keep those bytes as they are; the page writes each as the
+// character it stands for. This is the one place that reads a byte as
+// Windows-1252.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,5 @@ inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 // browser shows nothing, or nothing sensible, for a control character, and
 // the player should see that a byte was there.
 char32_t CharacterOfWindows1252(unsigned char byte);
-
-// Appends `character` (at most U+10FFFF, no surrogate) as UTF-8.
-void AppendUtf8(std::string& out, char32_t character);
 
 }  // namespace tarveld::aar

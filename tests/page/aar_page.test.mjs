@@ -106,6 +106,9 @@ describe('from a loss to its moment', () => {
     const page = await open('long', {query: '?filter=weather'});
     assert.equal(await page.getAttribute('#battle-1 .log', 'data-shown'), '0');
     await page.locator('#battle-1 table.every-loss a').first().click();
+    // The link changes the address, and the page follows it in a task of
+    // its own, which a busy machine may run after the click returns.
+    await page.waitForSelector('#battle-1 tr.target');
     assert.equal(await page.locator('#battle-1 tr.target.k-loss').count(), 1);
     await page.close();
   });
@@ -260,6 +263,88 @@ describe('the log', () => {
     assert.match(await pagers.first().locator('.status').textContent(), /^rows 501–1,000 of 5,000$/);
     const times = (await shownRows(page)).map((row) => row[1]);
     assert.deepEqual(times, [...times].sort((a, b) => a - b), 'rows in game-time order');
+    await page.close();
+  });
+
+  // A browser that has not idled since the page opened: the script has read
+  // the first page of rows and one slice more, and the reader acts.
+  async function openUnread() {
+    const page = await browser.newPage({viewport: {width: 1280, height: 900}});
+    page.errors = [];
+    page.on('pageerror', (error) => page.errors.push(String(error)));
+    await page.addInitScript(() => {
+      window.idleTasks = [];
+      window.requestIdleCallback = (task) => window.idleTasks.push(task);
+    });
+    await page.goto(pages.long);
+    await page.waitForSelector('html[data-script="ready"]');
+    // The log's first slice: 2,500 of its 5,000 rows read.
+    await page.evaluate(() => window.idleTasks.shift()());
+    return page;
+  }
+
+  test('rows not yet read when the reader acts are found all the same', async () => {
+    const fresh = await open('long', {query: '?filter=bearing%2004'});
+    const expected = await fresh.getAttribute('#battle-1 .log', 'data-shown');
+    await fresh.close();
+    let page = await openUnread();
+    assert.equal(await page.locator('#battle-1 .tools .count').textContent(), '5,000 rows');
+    await page.evaluate(() => {
+      const input = document.querySelector('#battle-1 input[type=search]');
+      input.value = 'bearing 04';
+      input.dispatchEvent(new Event('input'));
+    });
+    assert.equal(await page.getAttribute('#battle-1 .log', 'data-shown'), expected);
+    await page.close();
+
+    page = await openUnread();
+    await page.locator('#battle-1 .kinds input[value=msg]').uncheck();
+    assert.equal(await page.getAttribute('#battle-1 .log', 'data-shown'), '100');
+    await page.close();
+
+    // Page by page to the sixth, past the rows read: in game-time order.
+    page = await openUnread();
+    let last = -Infinity;
+    for (let turn = 1; turn <= 5; turn++) {
+      // The pager above the rows: the one below moves as rows are laid out.
+      await page.locator('#battle-1 .pager').first().locator('.next').click();
+      const times = (await shownRows(page)).map((row) => row[1]);
+      assert.equal(times.length, 500);
+      assert.ok(times[0] >= last, `page ${turn + 1} begins before the one before it ends`);
+      assert.deepEqual(times, [...times].sort((a, b) => a - b));
+      last = times[times.length - 1];
+    }
+    assert.match(await page.locator('#battle-1 .pager .status').first().textContent(), /^rows 2,501–3,000 of 5,000$/);
+    await page.close();
+
+    // The battle's last loss, far past the rows read, followed as a link
+    // or an address gives it.
+    page = await openUnread();
+    const href = await page.locator('#battle-1 table.every-loss a').last().getAttribute('href');
+    await page.evaluate((hash) => { window.location.hash = hash; }, href);
+    await page.waitForSelector(`#battle-1 tr.target${href}`);
+    assert.equal(await page.locator(`#battle-1 tr.target${href}`).count(), 1);
+    assert.ok(await inViewport(page, '#battle-1 tr.target'));
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('every row shown has its whole date, and the filter finds rows by their day', async () => {
+    const page = await open('long');
+    const input = page.locator('#battle-1 input[type=search]');
+    const dates = () => page.$$eval('#battle-1 table.events.shown tbody tr', (rows) => rows.map((r) => r.cells[0].textContent));
+    let rows = 0;
+    for (const day of ['1942-06-04', '1942-06-05', '1942-06-06']) {
+      await input.fill(day);
+      const shown = Number(await page.getAttribute('#battle-1 .log', 'data-shown'));
+      assert.ok(shown > 0, `nothing on ${day}`);
+      for (const date of await dates()) assert.match(date, new RegExp(`^${day} \\d\\d:\\d\\d:\\d\\d$`));
+      rows += shown;
+    }
+    assert.equal(rows, 5000, 'each row on one day');
+    await input.fill('');
+    await page.locator('#battle-1 .pager').last().locator('.next').click();
+    for (const date of await dates()) assert.match(date, /^1942-06-0[456] \d\d:\d\d:\d\d$/);
     await page.close();
   });
 
@@ -460,6 +545,17 @@ describe('without script', () => {
     await page.locator('#battle-1 table.every-loss a').first().click();
     assert.equal(await page.locator(`tr${href}`).count(), 1);
     assert.ok(await inViewport(page, `tr${href}`));
+    await context.close();
+  });
+
+  test('accented texts, written as character references, read as the game wrote them', async () => {
+    const context = await browser.newContext({javaScriptEnabled: false});
+    const page = await context.newPage();
+    await page.goto(pages.texts);
+    const texts = await page.$$eval('table.events tbody tr', (rows) => rows.map((r) => r.cells[3].textContent));
+    assert.ok(texts.some((t) => t.startsWith('Café crème')), texts.join(' | ').slice(0, 200));
+    assert.ok(texts.includes('cafe without its accent, and CAFÉ in capitals'));
+    assert.ok(texts.includes('<i>Group</i> é, unit 03 lost'));
     await context.close();
   });
 });

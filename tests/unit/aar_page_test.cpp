@@ -54,6 +54,25 @@ bool DecodeUtf8(std::string_view bytes, std::vector<char32_t>* out = nullptr) {
   return true;
 }
 
+// `c` (at most U+10FFFF, no surrogate) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
 TEST(AarWindows1252, EveryByteBecomesOneValidCharacter) {
   std::string all;
   for (int b = 0; b < 256; ++b)
@@ -75,6 +94,25 @@ TEST(AarWindows1252, EveryByteBecomesOneValidCharacter) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(decoded[c.byte], c.character) << "byte " << int(c.byte);
+}
+
+// The page's text as a browser reads it: every numbered character
+// reference "&#233;" made the character, as UTF-8; the rest as it stands.
+std::string WithReferencesRead(std::string_view page) {
+  std::string text;
+  for (std::size_t i = 0; i < page.size(); ++i) {
+    const std::size_t end = page.substr(i, 2) == "&#" ? page.find(';', i) : std::string_view::npos;
+    const std::string_view digits =
+        end == std::string_view::npos ? std::string_view() : page.substr(i + 2, end - i - 2);
+    if (digits.empty() || digits.size() > 7 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      text += page[i];
+      continue;
+    }
+    AppendUtf8(text, static_cast<char32_t>(std::stoul(std::string(digits))));
+    i = end;
+  }
+  return text;
 }
 
 std::string JournalText(const std::vector<std::string>& lines) {
@@ -111,16 +149,18 @@ TEST(AarPage, TextsFromTheFilesCannotMakeMarkup) {
                         "onerror=alert(2)&gt;&quot;&#39;&amp;"),
             3u);
   EXPECT_TRUE(DecodeUtf8(page));
-  EXPECT_NE(page.find("Caf\u00e9 \u20ac\ufffd\ufffd \u00ff\ufffd"), std::string::npos);
+  // Written as references, the characters read as the game meant them.
+  EXPECT_NE(WithReferencesRead(page).find("Caf\u00e9 \u20ac\ufffd\ufffd \u00ff\ufffd"),
+            std::string::npos);
   EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos);
 }
 
-// Files of ASCII texts make a page of ASCII: a browser decodes such a page
-// on its fast path, and one character of the page's own above 127 (a dot
-// between counts, a dash for a missing date, the time factor's times
-// sign) would make it decode the whole page, a tenth of a second for a long
-// journal, the slow way.
-TEST(AarPage, AsciiFilesMakeAnAsciiPage) {
+// Every page is ASCII, whatever bytes the files hold: a browser decodes
+// such a page on its fast path, and one character above 127 anywhere (a
+// dot between counts, a dash for a missing date, the time factor's times
+// sign, an accent in a message or a group's name) would make it decode the
+// whole page, a fifth of a second for a long journal, the slow way.
+TEST(AarPage, EveryPageIsAscii) {
   const std::string start =
       "1942-06-04 04:30:00 | 00100000 | SCENARIO   | Start=1942-06-04 04:30:00, Scenario=A";
   const struct {
@@ -138,6 +178,15 @@ TEST(AarPage, AsciiFilesMakeAnAsciiPage) {
         "no start date       | 00100300 | MESSAGE    | ashore"}},
       {"failures", {start, "1942-06-04 10:44:00 | 00100840 | FAILURE    | journal: not flushed"}},
       {"several battles", {start, start, "1942-06-04 04:31:00 | 00100060 | MESSAGE    | again"}},
+      {"accents and bytes the code page leaves out, in every place a text goes",
+       {"1942-06-04 04:30:00 | 00100000 | SCENARIO   | Start=1942-06-04 04:30:00, "
+        "Scenario=Op\xE9ration \x80\x81",
+        "1942-06-04 04:31:00 | 00100060 | MESSAGE    | Caf\xE9 cr\xE8me \x9D\x01",
+        "1942-06-04 04:31:00 | 00100060 | SINKING    | 00100060: GroupID=Escadre l\xE9g\xE8re "
+        "du Nord tr\xE8s loin, UnitID=03, Sinking",
+        "1942-06-04 04:32:00 | 00100120 | FAILURE    | journal: not flushed: \xAB\xA0"
+        "full\xBB",
+        "1942-06-04 04:33:00 | 00100180 | MESSAGE    | " + std::string(5000, '\xE9')}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -150,6 +199,63 @@ TEST(AarPage, AsciiFilesMakeAnAsciiPage) {
     EXPECT_EQ(high, page.end()) << page.substr(
         static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, high - page.begin() - 60)), 80);
   }
+}
+
+// The log's rows as the script reads them from <noscript>: each from its
+// "<tr" to the next row or its group's "</tbody", holding neither a closing
+// tag nor a line break; a date of the time of day alone is on the day of
+// the last whole date of its group. Over two midnights and three groups,
+// every row's date read that way is the date of its line, and the log says
+// how many rows it holds.
+TEST(AarPage, LogRowsGiveBackEveryDate) {
+  std::vector<std::string> lines = {
+      "1942-06-04 23:50:00 | 00100000 | SCENARIO   | Start=1942-06-04 23:50:00, Scenario=A"};
+  std::vector<std::string> dates;
+  const std::int64_t start = *DateSeconds("1942-06-04 23:50:00");
+  for (int i = 0; i < 1300; ++i) {
+    // Across midnight in the second group (row 600) and the third (1120).
+    const std::int64_t t = 100000 + (i < 1000 ? i : 85880 + i);
+    const std::string date = DateText(start + t - 100000);
+    const std::string game_time = "00" + std::to_string(t);
+    const std::string kind =
+        i % 100 == 7   ? "SINKING    | " + game_time + ": GroupID=TF-16, UnitID=03, Sinking"
+        : i % 100 == 8 ? "TIMEFACTOR | " + game_time + ": TimeFactor=4"
+                       : "MESSAGE    | contact " + std::to_string(i);
+    lines.push_back(date + " | " + game_time + " | " + kind);
+    dates.push_back(date);
+  }
+  const std::string page = PageOfJournal(lines);
+  const std::size_t log = page.find("<noscript><table class=\"events\">");
+  ASSERT_NE(log, std::string::npos);
+  const std::string_view rows =
+      std::string_view(page).substr(log, page.find("</noscript>", log) - log);
+  EXPECT_NE(page.find("data-rows=\"1300\""), std::string::npos);
+
+  std::vector<std::string> read;
+  std::string day;
+  std::size_t whole = 0;
+  for (std::size_t at = rows.find("<tr", rows.find("<tbody")); at != std::string_view::npos;) {
+    const std::size_t next = rows.find("<tr", at + 3);
+    const std::string_view row = rows.substr(at, std::min(next, rows.find("</tbody", at)) - at);
+    EXPECT_EQ(row.find("</tr>"), std::string_view::npos) << row;
+    EXPECT_EQ(row.find('\n'), std::string_view::npos) << row;
+    const std::size_t cell = row.find("<td>") + 4;
+    const std::string date(row.substr(cell, row.find("<td>", cell) - cell));
+    if (rows.substr(at > 0 ? rows.rfind("<t", at - 1) : 0, 6) == "<tbody")
+      day.clear();  // a group begins
+    if (date.size() == 8) {
+      EXPECT_FALSE(day.empty()) << "row " << read.size() << " has no day to go by";
+      read.push_back(day + " " + date);
+    } else {
+      ++whole;
+      day = date.substr(0, 10);
+      read.push_back(date);
+    }
+    at = next;
+  }
+  EXPECT_EQ(read, dates);
+  // Whole dates where a group begins (rows 0, 500, 1000) or a day does.
+  EXPECT_EQ(whole, 5u);
 }
 
 TEST(AarPage, SaysHowManyJournalLinesWereLeftOut) {
