@@ -321,6 +321,11 @@ const std::string_view kPageScript = R"js(
         groups[(laid - start) / SLICE].hidden = false;
         laid = Math.min(end, laid + SLICE);
       }
+      // The rows not laid out yet keep their room, as many times the
+      // height of those laid out, so that the pager below the log stays
+      // where the reader is heading instead of moving away as they come.
+      more.style.height = laid < end && laid > start ?
+          Math.round(table.offsetHeight * (end - laid) / (laid - start)) + 'px' : '';
       if (watcher) {
         // Observed afresh, so that a marker still near the screen after
         // the rows just shown calls again.
