@@ -81,6 +81,16 @@ using windows_files::LastError;
 using windows_files::SiblingName;
 using windows_files::WriteAll;
 
+// Windows refuses to rename over a read-only file or a directory, as it
+// refuses to open one for rewriting; wine renames over a read-only file.
+// Refusing such a report before any new file is made makes both behave
+// alike.
+bool IsReadOnlyOrDirectory(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+}
+
 class WindowsPlatform final : public Platform {
  public:
   std::string ExecutablePath() override;
@@ -103,7 +113,9 @@ class WindowsPlatform final : public Platform {
   IoResult FlushFile(const std::string& path) override;
 
  private:
-  IoResult Replace(const std::string& path, std::string_view bytes, bool move_aside);
+  // ReplaceFile, and with `at_exit` what ReplaceFileAtExit does when
+  // nothing was made ready: a report held open is moved aside first.
+  IoResult Replace(const std::string& path, std::string_view bytes, bool at_exit);
   // ReadFile, and with `known` ReadFileUnlessSame.
   IoResult ReadWhole(const std::string& path, const std::string_view* known, std::string& bytes,
                      bool& same);
@@ -198,10 +210,11 @@ IoResult WindowsPlatform::ReadWhole(const std::string& path, const std::string_v
 // holds either the old content or the new, never a part and never nothing.
 // (ReplaceFileA is not used: under wine it deletes the target before it
 // moves the new file in.) The fresh file is opened sharing only deletion
-// (see windows_files.h), and the rename fails while another handle is open on the report (on
-// Windows unless that handle shares deletion, under wine always), which keeps the rule that nobody
-// else may have the report open while it is rewritten. Every failure deletes the fresh file and
-// leaves the old one untouched.
+// (see windows_files.h), and the rename fails while another handle is open
+// on the report (on Windows unless that handle shares deletion, under wine
+// always), which keeps the rule that nobody else may have the report open
+// while it is rewritten. Every failure deletes the fresh file and leaves
+// the old one untouched.
 IoResult WindowsPlatform::ReplaceFile(const std::string& path, std::string_view bytes) {
   return Replace(path, bytes, false);
 }
@@ -217,11 +230,8 @@ void WindowsPlatform::PrepareExitFiles(const std::string& report, const std::str
 // way may be the plug-in's own, that of a thread the system ended inside
 // its rename, open until the process is gone.
 IoResult WindowsPlatform::ReplaceFileAtExit(const std::string& path, std::string_view bytes) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+  if (IsReadOnlyOrDirectory(path))
     return {IoStatus::kCreateFailed, ERROR_ACCESS_DENIED};
-  }
   IoResult result;
   if (exit_files_.Replace(path, bytes, result) && result.ok())
     return result;
@@ -239,16 +249,9 @@ void WindowsPlatform::ReleaseExitFiles() {
   exit_files_.Release();
 }
 
-IoResult WindowsPlatform::Replace(const std::string& path, std::string_view bytes,
-                                  bool move_aside) {
-  // Windows refuses to rename over a read-only file or a directory, as it
-  // refuses to open one for rewriting; wine renames over a read-only file.
-  // Refusing here first makes both behave alike, and costs no new file.
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+IoResult WindowsPlatform::Replace(const std::string& path, std::string_view bytes, bool at_exit) {
+  if (IsReadOnlyOrDirectory(path))
     return {IoStatus::kCreateFailed, ERROR_ACCESS_DENIED};
-  }
 
   // The writer's new file is named to the unload at exit before it is made,
   // until it is renamed or deleted; the unload's own, made when nothing
@@ -259,11 +262,11 @@ IoResult WindowsPlatform::Replace(const std::string& path, std::string_view byte
       if (files != nullptr)
         files->WriterDone();
     }
-  } in_hand{move_aside ? nullptr : &exit_files_};
+  } in_hand{at_exit ? nullptr : &exit_files_};
   std::string temp;
   const DWORD access = GENERIC_READ | GENERIC_WRITE;
-  const HANDLE file = move_aside ? CreateSibling(path, next_serial_, access, temp)
-                                 : exit_files_.CreateWritersFile(path, next_serial_, access, temp);
+  const HANDLE file = at_exit ? CreateSibling(path, next_serial_, access, temp)
+                              : exit_files_.CreateWritersFile(path, next_serial_, access, temp);
   if (file == INVALID_HANDLE_VALUE) {
     return {IoStatus::kCreateFailed, LastError()};
   }
@@ -288,7 +291,7 @@ IoResult WindowsPlatform::Replace(const std::string& path, std::string_view byte
     return {};
   }
   int error = LastError();
-  if (move_aside && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
+  if (at_exit && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
     const std::string aside = SiblingName(path, next_serial_++);
     if (MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
       if (MoveFileExA(temp.c_str(), path.c_str(), kReplace)) {
