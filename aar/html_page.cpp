@@ -18,6 +18,10 @@ namespace {
 // so that a browser without script can skip laying out those off screen.
 constexpr std::size_t kRowsPerGroup = 500;
 constexpr int kRowHeight = 22;  // px, a row's height for the skipped groups
+// After the first group, the rows go out in blocks of this many, each a
+// <noscript> of its own: a browser parses a block in one go, and hands
+// control back between two, so the page answers while a long log loads.
+constexpr std::size_t kRowsPerBlock = 2000;
 constexpr std::string_view kDash = "&#8212;";
 
 std::string Count(std::size_t n, std::string_view one, std::string_view many) {
@@ -495,14 +499,28 @@ void AppendLogRow(std::string& out, const Battle& battle, const LogRow& row, int
   }
 }
 
+void AppendPageScript(std::string& out) {
+  out += "<script>";
+  out += kPageScript;
+  out += "</script>\n";
+}
+
 // A battle's log: every event in game-time order. Every row is written
-// inside <noscript>: a browser without script shows them all as one table;
-// one with script makes none of them (it takes the block as plain text, a
-// fraction of the cost of rows), and the script shows a page of rows at a
-// time, narrowed by the kinds ticked, the filter and the timeline's
-// window. A log of 100,000 rows would otherwise keep a browser busy for
-// many seconds before the page could be used.
-void AppendLog(std::string& out, const Battle& battle, int number, bool has_title) {
+// inside <noscript>: a browser without script shows them all; one with
+// script makes none of them (it takes the block as plain text, a fraction
+// of the cost of rows), and the script shows a page of rows at a time,
+// narrowed by the kinds ticked, the filter and the timeline's window. A log
+// of 100,000 rows would otherwise keep a browser busy for many seconds
+// before the page could be used.
+//
+// The first group of rows, the log's first page, is a block of its own.
+// The page's script follows the first log's first block, unless
+// `script_written` says it is out already: the page is shown and answers
+// while the rest of a long log is still being read. Each later block is a
+// table of its own with the same fixed columns, so that without script
+// they read as one; their heads are there for paper and screen readers.
+void AppendLog(std::string& out, const Battle& battle, int number, bool has_title,
+               bool& script_written) {
   if (battle.log.empty()) {
     out += "<p class=\"none-here\">Nothing to list.</p>";
     return;
@@ -546,21 +564,31 @@ void AppendLog(std::string& out, const Battle& battle, int number, bool has_titl
   out +=
       "</fieldset><p class=\"window\" hidden></p><p class=\"count\" aria-live=\"polite\"></p>"
       "</div>" +
-      pager + "<table class=\"events shown\" hidden>" + head + "<tbody></tbody></table>" + pager +
-      "<noscript><table class=\"events\">" + head;
+      pager + "<table class=\"events shown\" hidden>" + head + "<tbody></tbody></table>" + pager;
   for (std::size_t begin = 0; begin < battle.log.size(); begin += kRowsPerGroup) {
     const std::size_t end = std::min(battle.log.size(), begin + kRowsPerGroup);
+    if (begin == 0)
+      out += "<noscript><table class=\"events\">" + head;
+    else if ((begin - kRowsPerGroup) % kRowsPerBlock == 0)
+      out += "<noscript><table class=\"events more\">" + head;
     out += "<tbody class=\"chunk\" style=\"contain-intrinsic-size:auto " +
            std::to_string((end - begin) * kRowHeight) + "px\">";
     std::string_view day;  // none yet: a group's first row has its whole date
     for (std::size_t i = begin; i < end; ++i)
       AppendLogRow(out, battle, battle.log[i], number, i, day);
     out += "</tbody>";
+    if (begin == 0 || end == battle.log.size() || (end - kRowsPerGroup) % kRowsPerBlock == 0)
+      out += "</table></noscript>";
+    if (begin == 0 && !script_written) {
+      AppendPageScript(out);
+      script_written = true;
+    }
   }
-  out += "</table></noscript></div>";
+  out += "</div>";
 }
 
-void AppendBattle(std::string& out, const AfterAction& after, const Battle& battle, int number) {
+void AppendBattle(std::string& out, const AfterAction& after, const Battle& battle, int number,
+                  bool& script_written) {
   // With a campaign in front, every battle starts a printed page; without
   // one, the first shares its page with the heading.
   const bool first_on_page = number == 1 && after.battles.size() == 1;
@@ -593,7 +621,7 @@ void AppendBattle(std::string& out, const AfterAction& after, const Battle& batt
   if (journal)
     AppendLosses(out, battle, number);
   out += "<h3>Log</h3>";
-  AppendLog(out, battle, number, true);
+  AppendLog(out, battle, number, true, script_written);
   out += "</section>";
 }
 
@@ -656,8 +684,9 @@ std::string RenderPage(const AfterAction& after) {
   if (after.battles.size() > 1 || (!after.battles.empty() && !after.unattributed.empty()))
     AppendCampaign(out, after);
 
+  bool script_written = false;  // after the first log's first page, or at the end
   for (std::size_t i = 0; i < after.battles.size(); ++i) {
-    AppendBattle(out, after, after.battles[i], static_cast<int>(i) + 1);
+    AppendBattle(out, after, after.battles[i], static_cast<int>(i) + 1, script_written);
     out += '\n';
   }
   if (!after.unattributed.empty()) {
@@ -670,7 +699,7 @@ std::string RenderPage(const AfterAction& after) {
         "<section class=\"battle\" id=\"kept\" aria-labelledby=\"kept-h\"><h2 id=\"kept-h\">"
         "Messages kept by the report</h2>"
         "<p>The latest message for each game time, over every battle the report lists.</p>";
-    AppendLog(out, kept, 0, false);
+    AppendLog(out, kept, 0, false, script_written);
     out += "</section>\n";
   }
   out += "</main>\n<footer>Made by tarveld-aar from ";
@@ -680,9 +709,10 @@ std::string RenderPage(const AfterAction& after) {
                              : kReportFileName;
   out +=
       ". Texts are shown as the game wrote them, read in its Windows code page "
-      "(Windows-1252).</footer>\n<script>";
-  out += kPageScript;
-  out += "</script>\n</body>\n</html>\n";
+      "(Windows-1252).</footer>\n";
+  if (!script_written)
+    AppendPageScript(out);
+  out += "</body>\n</html>\n";
   return out;
 }
 

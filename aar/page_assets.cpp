@@ -75,6 +75,7 @@ table.events{table-layout:fixed}
 .events tr.k-loss td{color:var(--loss)}
 .events tr.k-tf td:nth-child(3),.events tr.k-tf td:nth-child(4){color:var(--tempo)}
 .events tr.k-fail td{color:var(--fail);font-weight:600}
+.events.more thead tr{position:absolute;width:1px;height:1px;overflow:hidden;clip:rect(0 0 0 0)}
 .events tr.target{background:#fff1b8;outline:2px solid #b07d00}
 .events tr:target{background:#fff1b8}
 .whole{max-height:24em;overflow:auto;overflow-wrap:break-word;border-left:2px solid var(--rule);padding-left:6px}
@@ -123,6 +124,7 @@ svg.timeline{min-width:0;break-inside:avoid}
 .timeline text{font-size:16px}
 tbody.chunk{content-visibility:visible}
 .events.shown tbody[hidden]{display:table-row-group!important}
+.events.more thead tr{position:static;width:auto;height:auto;overflow:visible;clip:auto}
 a{color:inherit;text-decoration:none}
 .events tr.target{outline:none}
 }
@@ -199,10 +201,16 @@ const std::string_view kPageScript = R"js(
 
   function setUpLog(log) {
     var number = log.getAttribute('data-battle');
-    // The rows as the page writes them, one after the other. Only the first
-    // page's are read before the page is shown; the rest in idle slices,
-    // or at once when something needs them all.
-    var source = log.querySelector('noscript').textContent;
+    // The rows as the page writes them, one after the other: the first
+    // page's block, then the groups of every later block. The script may
+    // run before the later blocks are parsed: it shows the first page, and
+    // what needs every row waits until the page has loaded. Only the first
+    // page's rows are read before the page is shown; the rest in idle
+    // slices, or at once when something needs them all.
+    var blocks = log.getElementsByTagName('noscript');
+    var source = blocks[0].textContent;
+    var arrived = false;  // every block in `source`
+    var waiting = [];     // what waits for them
     var total = Number(log.getAttribute('data-rows'));
     // One array per field, not one object per row: a log of 100,000 rows
     // would otherwise keep the garbage collector busy. A row's markup is
@@ -267,7 +275,7 @@ const std::string_view kPageScript = R"js(
         time.push(t);
         next = source.indexOf('<tr', cell);
       }
-      if (next < 0 && !whole) {
+      if (next < 0 && arrived && !whole) {
         whole = true;
         // The count the page was written with stands until every row is
         // read; should they differ, what was read is shown.
@@ -287,7 +295,33 @@ const std::string_view kPageScript = R"js(
 
     function readLater() {
       readTo(begins.length + SLICE_READ);
-      if (!whole) later(readLater);
+      if (next >= 0) later(readLater);
+    }
+
+    // The later blocks, once the page has loaded: a block's groups go on
+    // where the last one's end.
+    function arrive() {
+      if (arrived) return;
+      var parts = [source];
+      for (var b = 1; b < blocks.length; b++) {
+        var text = blocks[b].textContent;
+        parts.push(text.slice(text.indexOf('<tbody'), text.lastIndexOf('</tbody>') + 8));
+      }
+      var read = source.length;
+      source = parts.join('');
+      arrived = true;
+      if (next < 0) next = source.indexOf('<tr', read);
+      readTo(begins.length);  // ends the reading of a log with no more rows
+      waiting.splice(0).forEach(function (task) { task(); });
+      if (next >= 0) later(readLater);
+    }
+
+    // `task` now, or once every row has come. A task asked for again while
+    // it waits runs once.
+    function whenRead(task) {
+      if (arrived) return task();
+      if (waiting.indexOf(task) < 0) waiting.push(task);
+      countText.textContent = 'Reading the log\u2026';
     }
 
     // The markup of row `i`: to the next row, or to its group's end, with
@@ -302,7 +336,7 @@ const std::string_view kPageScript = R"js(
     }
 
     function foldAll() {
-      if (folded) return;
+      if (folded || !arrived) return;
       readAll();
       // The whole log at once: one pass over its text costs a fraction of
       // a hundred thousand small ones. Each row's text begins with its day,
@@ -461,29 +495,29 @@ const std::string_view kPageScript = R"js(
       log.setAttribute('data-target', String(index));
     }
 
+    function applyWhenRead() { whenRead(apply); }
     input.addEventListener('focus', foldAll);
-    input.addEventListener('input', apply);
-    Array.prototype.forEach.call(boxes, function (box) { box.addEventListener('change', apply); });
+    input.addEventListener('input', applyWhenRead);
+    Array.prototype.forEach.call(boxes, function (box) { box.addEventListener('change', applyWhenRead); });
     Array.prototype.forEach.call(pagers, function (pager) {
-      pager.querySelector('.previous').addEventListener('click', function () { turn(-1); });
-      pager.querySelector('.next').addEventListener('click', function () { turn(1); });
+      pager.querySelector('.previous').addEventListener('click', function () { whenRead(function () { turn(-1); }); });
+      pager.querySelector('.next').addEventListener('click', function () { whenRead(function () { turn(1); }); });
     });
     input.value = wanted;
     tools.hidden = false;
     table.hidden = false;
-    // A query in the address, or a kind the browser kept unticked from the
-    // last visit, needs every row; the log as written needs its first page.
-    if (wanted || Array.prototype.some.call(boxes, function (box) { return !box.checked; })) {
-      apply();
-    } else {
-      readTo(PAGE);
-      show();
-      if (!whole) later(readLater);
-    }
+    // The log as written needs its first page. A query in the address, or
+    // a kind the browser kept unticked from the last visit, needs every row.
+    readTo(PAGE);
+    show();
+    if (document.readyState !== 'loading') arrive();
+    if (wanted || Array.prototype.some.call(boxes, function (box) { return !box.checked; })) applyWhenRead();
     logs[number] = {
+      arrive: arrive,
+      whenRead: whenRead,
       // Every row's kind and game time, once all are read.
       rows: function () { readAll(); return {kind: kind, time: time, changes: changes}; },
-      goTo: goTo,
+      goTo: function (index) { whenRead(function () { goTo(index); }); },
       read: function () { return whole; },
       all: function () { readAll(); start = 0; end = found; write(0, end); layOut(end); },
       page: function () { show(); },
@@ -762,7 +796,14 @@ const std::string_view kPageScript = R"js(
       zoom.querySelector('.later').disabled = whole || view[1] >= hi;
     }
 
+    // A drawing needs every row: one asked for while the page loads is
+    // drawn once they have come.
     function show(from, to, narrowLog) {
+      if (log) log.whenRead(function () { showNow(from, to, narrowLog); });
+      else showNow(from, to, narrowLog);
+    }
+
+    function showNow(from, to, narrowLog) {
       from = Math.max(lo, Math.floor(from));
       to = Math.min(hi, Math.ceil(to));
       if (to - from < 2) {
@@ -862,8 +903,25 @@ const std::string_view kPageScript = R"js(
     if (m && logs[m[1]]) logs[m[1]].goTo(Number(m[2]));
   }
 
-  Array.prototype.forEach.call(document.querySelectorAll('.log'), setUpLog);
-  Array.prototype.forEach.call(document.querySelectorAll('.timeline-figure'), setUpTimeline);
+  // The battles parsed so far: when the script runs before the page has
+  // loaded, the first battle's, and the others' once it has.
+  function setUpBattles() {
+    Array.prototype.forEach.call(document.querySelectorAll('.log'), function (log) {
+      if (!logs[log.getAttribute('data-battle')]) setUpLog(log);
+    });
+    Array.prototype.forEach.call(document.querySelectorAll('.timeline-figure'), function (figure) {
+      if (!timelines[figure.getAttribute('data-battle')]) setUpTimeline(figure);
+    });
+  }
+
+  function loaded() {
+    setUpBattles();
+    Object.keys(logs).forEach(function (n) { logs[n].arrive(); });
+    follow();
+    document.documentElement.setAttribute('data-script', 'ready');
+  }
+
+  setUpBattles();
   document.addEventListener('click', function (event) {
     var link = event.target.closest && event.target.closest('a[href^="#b"]');
     if (link && !link.hasAttribute('data-zoom') && link.getAttribute('href') === window.location.hash) {
@@ -872,11 +930,16 @@ const std::string_view kPageScript = R"js(
     }
   });
   window.addEventListener('hashchange', follow);
-  follow();
   // Paper gets every matching row, not the page on screen.
   window.addEventListener('beforeprint', function () { Object.keys(logs).forEach(function (n) { logs[n].all(); }); });
   window.addEventListener('afterprint', function () { Object.keys(logs).forEach(function (n) { logs[n].page(); }); });
-  document.documentElement.setAttribute('data-script', 'ready');
+  if (document.readyState === 'loading') {
+    // The first page is shown and answers; the rest is on its way.
+    document.documentElement.setAttribute('data-script', 'first-page');
+    document.addEventListener('DOMContentLoaded', loaded);
+  } else {
+    loaded();
+  }
 })();
 )js";
 

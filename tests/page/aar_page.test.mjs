@@ -9,6 +9,7 @@
 import assert from 'node:assert/strict';
 import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import {after, before, describe, test} from 'node:test';
@@ -288,7 +289,10 @@ describe('the log', () => {
     await page.goto(pages.long);
     await page.waitForSelector('html[data-script="ready"]');
     // The log's first slice: 2,500 of its 5,000 rows read.
-    await page.evaluate(() => window.idleTasks.shift()());
+    await page.evaluate(() => {
+      const slice = window.idleTasks.findIndex((task) => task.name === 'readLater');
+      window.idleTasks.splice(slice, 1)[0]();
+    });
     return page;
   }
 
@@ -333,6 +337,60 @@ describe('the log', () => {
     await page.evaluate((hash) => { window.location.hash = hash; }, href);
     await page.waitForSelector(`#battle-1 tr.target${href}`);
     assert.equal(await page.locator(`#battle-1 tr.target${href}`).count(), 1);
+    assert.ok(await inViewport(page, '#battle-1 tr.target'));
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  // The long battle's page served up to the end of its script, which
+  // follows the log's first page, and the rest once `release` is called:
+  // what a reader does while a long log is still on its way.
+  async function openLoading() {
+    const bytes = fs.readFileSync(new URL(pages.long));
+    const cut = bytes.indexOf('</script>', bytes.indexOf('<noscript><table class="events">')) + 10;
+    let release;
+    const rest = new Promise((done) => { release = done; });
+    const server = http.createServer(async (request, response) => {
+      response.writeHead(200, {'Content-Type': 'text/html; charset=utf-8'});
+      response.write(bytes.subarray(0, cut));
+      await rest;
+      response.end(bytes.subarray(cut));
+    });
+    await new Promise((done) => server.listen(0, '127.0.0.1', done));
+    const page = await browser.newPage({viewport: {width: 1280, height: 900}});
+    page.errors = [];
+    page.on('pageerror', (error) => page.errors.push(String(error)));
+    page.release = async () => { release(); await page.waitForSelector('html[data-script="ready"]'); server.close(); };
+    await page.goto(`http://127.0.0.1:${server.address().port}/`, {waitUntil: 'commit'});
+    await page.waitForSelector('html[data-script="first-page"]');
+    return page;
+  }
+
+  test('while the rest of a long log loads, the first page shows and what the reader asks for follows', async () => {
+    const fresh = await open('long', {query: '?filter=bearing%2004'});
+    await fresh.locator('#battle-1 .zoom-in').click();
+    const expected = await fresh.getAttribute('#battle-1 .log', 'data-shown');
+    const view = await fresh.getAttribute('#battle-1 .timeline-figure', 'data-view');
+    await fresh.close();
+
+    let page = await openLoading();
+    assert.equal((await shownRows(page)).length, 500);
+    assert.ok(await page.locator('#battle-1 .tools').isVisible());
+    await page.locator('#battle-1 input[type=search]').fill('bearing 04');
+    await page.locator('#battle-1 .zoom-in').click();
+    assert.equal(await page.locator('#battle-1 .tools .count').textContent(), 'Reading the log\u2026');
+    await page.release();
+    assert.equal(await page.getAttribute('#battle-1 .timeline-figure', 'data-view'), view);
+    assert.equal(await page.getAttribute('#battle-1 .log', 'data-shown'), expected);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+
+    // The battle's last loss, in a block not yet parsed, followed.
+    page = await openLoading();
+    const href = await page.locator('#battle-1 table.every-loss a').last().getAttribute('href');
+    await page.evaluate((hash) => { window.location.hash = hash; }, href);
+    await page.release();
+    await page.waitForSelector(`#battle-1 tr.target${href}`);
     assert.ok(await inViewport(page, '#battle-1 tr.target'));
     assert.deepEqual(page.errors, []);
     await page.close();
@@ -550,6 +608,12 @@ describe('without script', () => {
     const page = await context.newPage();
     await page.goto(pages.long);
     assert.equal(await page.locator('table.events tbody tr').count(), 5000);
+    // The log's blocks, each a table of its own, read as one: their
+    // columns line up.
+    const columns = await page.$$eval('#battle-1 table.events:not(.shown)', (tables) => tables.map((table) =>
+      Array.from(table.tBodies[0].rows[0].cells, (cell) => Math.round(cell.getBoundingClientRect().left)).join(' ')));
+    assert.equal(columns.length, 4);
+    assert.deepEqual(new Set(columns).size, 1, columns.join(' | '));
     const href = await page.locator('#battle-1 svg.timeline a.mark').first().getAttribute('href');
     await page.locator('#battle-1 table.every-loss a').first().click();
     assert.equal(await page.locator(`tr${href}`).count(), 1);

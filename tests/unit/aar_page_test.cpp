@@ -201,18 +201,18 @@ TEST(AarPage, EveryPageIsAscii) {
   }
 }
 
-// The log's rows as the script reads them from <noscript>: each from its
-// "<tr" to the next row or its group's "</tbody", holding neither a closing
-// tag nor a line break; a date of the time of day alone is on the day of
-// the last whole date of its group. Over two midnights and three groups,
-// every row's date read that way is the date of its line, and the log says
-// how many rows it holds.
+// The log's rows as the script reads them from its <noscript> blocks: each
+// from its "<tr" to the next row or its group's "</tbody", holding neither a
+// closing tag nor a line break; a date of the time of day alone is on the
+// day of the last whole date of its group. Over two midnights, six groups
+// and three blocks, every row's date read that way is the date of its line,
+// and the log says how many rows it holds.
 TEST(AarPage, LogRowsGiveBackEveryDate) {
   std::vector<std::string> lines = {
       "1942-06-04 23:50:00 | 00100000 | SCENARIO   | Start=1942-06-04 23:50:00, Scenario=A"};
   std::vector<std::string> dates;
   const std::int64_t start = *DateSeconds("1942-06-04 23:50:00");
-  for (int i = 0; i < 1300; ++i) {
+  for (int i = 0; i < 2700; ++i) {
     // Across midnight in the second group (row 600) and the third (1120).
     const std::int64_t t = 100000 + (i < 1000 ? i : 85880 + i);
     const std::string date = DateText(start + t - 100000);
@@ -225,11 +225,23 @@ TEST(AarPage, LogRowsGiveBackEveryDate) {
     dates.push_back(date);
   }
   const std::string page = PageOfJournal(lines);
-  const std::size_t log = page.find("<noscript><table class=\"events\">");
-  ASSERT_NE(log, std::string::npos);
-  const std::string_view rows =
-      std::string_view(page).substr(log, page.find("</noscript>", log) - log);
-  EXPECT_NE(page.find("data-rows=\"1300\""), std::string::npos);
+  // The blocks' groups, one after the other, as the script joins them.
+  std::string joined;
+  std::size_t blocks = 0;
+  for (std::size_t block = page.find("<noscript><table class=\"events"); block != std::string::npos;
+       block = page.find("<noscript><table class=\"events", block + 1)) {
+    const std::size_t from = page.find("<tbody", block);
+    joined += page.substr(from, page.rfind("</tbody>", page.find("</noscript>", block)) + 8 - from);
+    ++blocks;
+  }
+  const std::string_view rows = joined;
+  // The first page, the next 2,000 rows, the last 200; the script follows
+  // the first page, so that it shows it while the rest loads.
+  EXPECT_EQ(blocks, 3u);
+  const std::size_t script = page.find("<script>\n(function");
+  EXPECT_GT(script, page.find("</noscript>"));
+  EXPECT_LT(script, page.find("<noscript><table class=\"events more"));
+  EXPECT_NE(page.find("data-rows=\"2700\""), std::string::npos);
 
   std::vector<std::string> read;
   std::string day;
@@ -254,8 +266,8 @@ TEST(AarPage, LogRowsGiveBackEveryDate) {
     at = next;
   }
   EXPECT_EQ(read, dates);
-  // Whole dates where a group begins (rows 0, 500, 1000) or a day does.
-  EXPECT_EQ(whole, 5u);
+  // Whole dates where a group begins (every 500 rows) or a day does.
+  EXPECT_EQ(whole, 8u);
 }
 
 TEST(AarPage, SaysHowManyJournalLinesWereLeftOut) {
