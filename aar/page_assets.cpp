@@ -549,11 +549,17 @@ const std::string_view kPageScript = R"js(
     var near = document.createElement('div');  // past the rows laid out
     near.setAttribute('aria-hidden', 'true');
     table.after(near);
+    // The groups not shown yet keep their room, as the log's rows do, so
+    // that the button below the table stays where the reader is heading.
     var watcher = window.IntersectionObserver ? new IntersectionObserver(function () {
       var group = table.querySelector('tbody[hidden]');
       if (group && near.getBoundingClientRect().top < window.innerHeight + 600) group.hidden = false;
+      var hidden = table.querySelectorAll('tbody[hidden]').length, shown = table.tBodies.length - hidden;
+      var rows = 0;  // the height of the groups shown
+      for (var i = 0; i < shown && hidden; i++) rows += table.tBodies[i].offsetHeight;
+      near.style.height = hidden && shown ? Math.round(rows * hidden / shown) + 'px' : '';
       watcher.unobserve(near);
-      if (table.querySelector('tbody[hidden]')) watcher.observe(near);
+      if (hidden) watcher.observe(near);
     }, {rootMargin: '0px 0px 600px 0px'}) : null;
     function render(all) {
       var shown = all ? lines : lines.slice(0, LOSSES), html = '';

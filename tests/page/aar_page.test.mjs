@@ -15,7 +15,7 @@ import path from 'node:path';
 import {after, before, describe, test} from 'node:test';
 import {createRequire} from 'node:module';
 import {chromium} from 'playwright-core';
-import {writeShapes} from './shapes.mjs';
+import {GROUPS, Journal, writeShapes} from './shapes.mjs';
 
 const require = createRequire(import.meta.url);
 const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
@@ -273,6 +273,30 @@ describe('the log', () => {
     assert.match(await pagers.first().locator('.status').textContent(), /^rows 501–1,000 of 5,000$/);
     const times = (await shownRows(page)).map((row) => row[1]);
     assert.deepEqual(times, [...times].sort((a, b) => a - b), 'rows in game-time order');
+    await page.close();
+  });
+
+  test('the button for every loss stays put while the losses above it come', async () => {
+    const j = new Journal();
+    j.scenario('1942-06-04 04:30:00', 'Many losses/Scen#1');
+    for (let i = 0; i < 300; i++) j.loss(100000 + 10 * i, GROUPS[i % 12], i + 1);
+    const dir = path.join(scratch, 'many-losses');
+    fs.mkdirSync(dir, {recursive: true});
+    fs.writeFileSync(path.join(dir, 'Tarveld.log'), j.bytes());
+    execFileSync(AAR, [dir]);
+    const page = await browser.newPage({viewport: {width: 1280, height: 900}});
+    await page.goto('file://' + path.join(dir, 'Tarveld-AAR.html'));
+    await page.waitForSelector('html[data-script="ready"]');
+    const button = page.locator('#battle-1 .all-losses');
+    assert.equal(await button.textContent(), 'Show all 300 losses');
+    const offset = () => button.evaluate((e) => e.getBoundingClientRect().top + window.scrollY);
+    const before = await offset();
+    await button.scrollIntoViewIfNeeded();
+    await page.waitForFunction(() => !document.querySelector('#battle-1 .losses-all table.shown tbody[hidden]'));
+    const moved = (await offset()) - before;
+    assert.ok(Math.abs(moved) < 100, `the button moved ${moved} px as the losses came`);
+    await button.click();
+    assert.equal(await page.locator('#battle-1 .losses-all table.shown tbody tr').count(), 300);
     await page.close();
   });
 

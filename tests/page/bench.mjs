@@ -74,7 +74,8 @@ async function plainRun() {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tarveld-bench-'));
   const chrome = spawn(CHROMIUM, ['--headless=new', '--no-sandbox', '--disable-gpu', '--user-data-dir=' + profile,
                                   '--enable-logging=stderr', '--v=0', '--window-size=1280,900',
-                                  'file://' + path.resolve(copy) + '?plain'], {stdio: ['ignore', 'ignore', 'pipe']});
+                                  'file://' + path.resolve(copy) + '?plain'],
+                       {stdio: ['ignore', 'ignore', 'pipe'], detached: true});
   const figures = {};
   try {
     await new Promise((done, fail) => {
@@ -90,9 +91,12 @@ async function plainRun() {
       });
     });
   } finally {
-    chrome.kill();
-    await once(chrome, 'exit');
-    fs.rmSync(profile, {recursive: true, force: true});
+    // The browser's whole process group: its helpers may still be
+    // writing into the profile.
+    const exited = once(chrome, 'exit');
+    process.kill(-chrome.pid);
+    await exited;
+    fs.rmSync(profile, {recursive: true, force: true, maxRetries: 10, retryDelay: 100});
   }
   return figures;
 }

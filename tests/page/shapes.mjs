@@ -11,7 +11,7 @@ function dateOf(start, gameTime) {
   return new Date(seconds).toISOString().slice(0, 19).replace('T', ' ');
 }
 
-class Journal {
+export class Journal {
   constructor() { this.lines = []; this.start = null; }
   line(gameTime, kind, text) {
     const date = this.start ? dateOf(this.start, gameTime) : 'no start date';
