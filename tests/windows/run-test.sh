@@ -17,7 +17,8 @@
 #   run-test.sh aar-imports                tarveld-aar.exe needs system DLLs only
 #   run-test.sh aar SESSION                tarveld-aar.exe and the Linux
 #                                          tarveld-aar make the same page of the
-#                                          session's files
+#                                          session's files; a journal too large
+#                                          for it is refused
 #
 # Each Windows program runs from a fresh directory under TARVELD_TEST_WORK,
 # beside a copy of TARVELD.dll, with its output in files (wine's helper
@@ -311,6 +312,18 @@ case_aar() {
     fail "tarveld-aar.exe without a folder failed"
   cmp "$linux_page" "$work/fallback.html" || fail "the page made from the program's folder differs"
   echo "page made from the program's own folder, equal"
+
+  # A journal past the largest the 32-bit program can hold (a sparse file,
+  # nothing is read) is refused before it tries, with both sizes named.
+  rm "$work/fallback.html"
+  truncate -s 301M "$work/run/Tarveld.log" || fail "cannot make the large journal"
+  run_windows "$work/run/tarveld-aar.exe" "$(windows_path "$work/run")"
+  local status=$?
+  [[ $status -eq 1 ]] || fail "tarveld-aar.exe exited with $status on a 301 MB journal, not 1"
+  grep -q 'it is 301 MB, and this program reads journals of up to 300 MB' "$work/stderr.txt" ||
+    fail "the refusal does not name the sizes: $(cat "$work/stderr.txt")"
+  [[ ! -e $work/run/Tarveld-AAR.html ]] || fail "a page was written of the large journal"
+  echo "a 301 MB journal refused: $(cat "$work/stderr.txt")"
 }
 
 [[ $# -ge 1 ]] || fail "usage: run-test.sh CASE [ARGUMENT...]"
