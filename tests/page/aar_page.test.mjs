@@ -58,6 +58,16 @@ function shownRows(page, n = 1) {
     row.className.replace(/\s*target\s*/, '') || 'msg', Number(row.cells[1].textContent), row.cells[3].textContent]));
 }
 
+// How far `control`, below `table`, moves while the reader scrolls to it
+// and the table's groups not laid out yet come.
+async function movedWhileScrolledTo(page, control, table) {
+  const offset = () => control.evaluate((e) => e.getBoundingClientRect().top + window.scrollY);
+  const before = await offset();
+  await control.scrollIntoViewIfNeeded();
+  await page.waitForFunction((selector) => !document.querySelector(`${selector} tbody[hidden]`), table);
+  return (await offset()) - before;
+}
+
 function inViewport(page, selector) {
   return page.$eval(selector, (element) => {
     const box = element.getBoundingClientRect();
@@ -263,11 +273,7 @@ describe('the log', () => {
     // The rows still to come keep their room: the pager below stays put
     // while the reader scrolls to it and they are laid out.
     const lower = pagers.last();
-    const offset = () => lower.evaluate((e) => e.getBoundingClientRect().top + window.scrollY);
-    const before = await offset();
-    await lower.scrollIntoViewIfNeeded();
-    await page.waitForFunction(() => !document.querySelector('#battle-1 .log table.shown tbody[hidden]'));
-    const moved = (await offset()) - before;
+    const moved = await movedWhileScrolledTo(page, lower, '#battle-1 .log table.shown');
     assert.ok(Math.abs(moved) < 100, `the pager below moved ${moved} px as the rows came`);
     await lower.locator('.next').click();
     assert.match(await pagers.first().locator('.status').textContent(), /^rows 501–1,000 of 5,000$/);
@@ -284,16 +290,11 @@ describe('the log', () => {
     fs.mkdirSync(dir, {recursive: true});
     fs.writeFileSync(path.join(dir, 'Tarveld.log'), j.bytes());
     execFileSync(AAR, [dir]);
-    const page = await browser.newPage({viewport: {width: 1280, height: 900}});
-    await page.goto('file://' + path.join(dir, 'Tarveld-AAR.html'));
-    await page.waitForSelector('html[data-script="ready"]');
+    pages.manyLosses = 'file://' + path.join(dir, 'Tarveld-AAR.html');
+    const page = await open('manyLosses');
     const button = page.locator('#battle-1 .all-losses');
     assert.equal(await button.textContent(), 'Show all 300 losses');
-    const offset = () => button.evaluate((e) => e.getBoundingClientRect().top + window.scrollY);
-    const before = await offset();
-    await button.scrollIntoViewIfNeeded();
-    await page.waitForFunction(() => !document.querySelector('#battle-1 .losses-all table.shown tbody[hidden]'));
-    const moved = (await offset()) - before;
+    const moved = await movedWhileScrolledTo(page, button, '#battle-1 .losses-all table.shown');
     assert.ok(Math.abs(moved) < 100, `the button moved ${moved} px as the losses came`);
     await button.click();
     assert.equal(await page.locator('#battle-1 .losses-all table.shown tbody tr').count(), 300);
