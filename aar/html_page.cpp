@@ -16,6 +16,8 @@ namespace {
 
 // Rows of a message log go out in groups of this many, one <tbody> each,
 // so that a browser without script can skip laying out those off screen.
+// The first group is the first page the script shows (its PAGE) while the
+// rest of the page loads.
 constexpr std::size_t kRowsPerGroup = 500;
 constexpr int kRowHeight = 22;  // px, a row's height for the skipped groups
 // After the first group, the rows go out in blocks of this many, each a

@@ -317,10 +317,13 @@ const std::string_view kPageScript = R"js(
     }
 
     // `task` now, or once every row has come. A task asked for again while
-    // it waits runs once.
+    // it waits runs once, in the place of the last asking, so that what
+    // the reader did last has the last word.
     function whenRead(task) {
       if (arrived) return task();
-      if (waiting.indexOf(task) < 0) waiting.push(task);
+      var at = waiting.indexOf(task);
+      if (at >= 0) waiting.splice(at, 1);
+      waiting.push(task);
       countText.textContent = 'Reading the log\u2026';
     }
 
@@ -387,9 +390,14 @@ const std::string_view kPageScript = R"js(
     }
 
     // The page of rows from `start`, shown up to at least `upTo`.
+    // The rows that can be written: until every row has come, those read.
+    function writable() {
+      return arrived ? found : Math.min(found, begins.length);
+    }
+
     function show(upTo) {
       start = Math.max(0, Math.min(start, found - 1));
-      end = Math.min(found, start + PAGE);
+      end = Math.min(writable(), start + PAGE);
       write(start, end);
       layOut(Math.max(start + SLICE, upTo || 0));
       countText.textContent = found === total ? count(total) + ' rows'
@@ -425,6 +433,7 @@ const std::string_view kPageScript = R"js(
 
     function apply() {
       readAll();
+      applied = asked();
       var kinds = {};
       Array.prototype.forEach.call(boxes, function (box) { kinds[box.value] = box.checked; });
       var words = fold(input.value).split(/\s+/).filter(Boolean);
@@ -496,6 +505,17 @@ const std::string_view kPageScript = R"js(
     }
 
     function applyWhenRead() { whenRead(apply); }
+    // What the filter and the kinds say, and what they said when the log
+    // was last shown from them.
+    function asked() {
+      return input.value + Array.prototype.map.call(boxes, function (box) { return box.checked ? '1' : '0'; }).join('');
+    }
+    var applied = null;
+    // A browser going back to the page restores the box and the kinds
+    // after the page has loaded: the log follows what they say.
+    window.addEventListener('pageshow', function () {
+      if (applied !== null && asked() !== applied) applyWhenRead();
+    });
     input.addEventListener('focus', foldAll);
     input.addEventListener('input', applyWhenRead);
     Array.prototype.forEach.call(boxes, function (box) { box.addEventListener('change', applyWhenRead); });
@@ -508,18 +528,25 @@ const std::string_view kPageScript = R"js(
     table.hidden = false;
     // The log as written needs its first page. A query in the address, or
     // a kind the browser kept unticked from the last visit, needs every row.
+    // The first block is the whole of a short log.
     readTo(PAGE);
-    show();
-    if (document.readyState !== 'loading') arrive();
-    if (wanted || Array.prototype.some.call(boxes, function (box) { return !box.checked; })) applyWhenRead();
+    if (document.readyState !== 'loading' || begins.length >= total) arrive();
+    if (wanted || Array.prototype.some.call(boxes, function (box) { return !box.checked; })) {
+      applyWhenRead();
+    } else {
+      applied = asked();
+      show();
+    }
     logs[number] = {
       arrive: arrive,
+      arrived: function () { return arrived; },
       whenRead: whenRead,
       // Every row's kind and game time, once all are read.
       rows: function () { readAll(); return {kind: kind, time: time, changes: changes}; },
       goTo: function (index) { whenRead(function () { goTo(index); }); },
       read: function () { return whole; },
-      all: function () { readAll(); start = 0; end = found; write(0, end); layOut(end); },
+      // Paper asked for while the page loads gets the rows read so far.
+      all: function () { readAll(); start = 0; end = writable(); write(0, end); layOut(end); },
       page: function () { show(); },
       // The timeline's window narrows the log; null is the whole battle.
       narrow: function (window_, text) {
@@ -553,13 +580,18 @@ const std::string_view kPageScript = R"js(
     // that the button below the table stays where the reader is heading.
     var watcher = window.IntersectionObserver ? new IntersectionObserver(function () {
       var group = table.querySelector('tbody[hidden]');
-      if (group && near.getBoundingClientRect().top < window.innerHeight + 600) group.hidden = false;
+      var coming = group && near.getBoundingClientRect().top < window.innerHeight + 600;
+      if (coming) group.hidden = false;
       var hidden = table.querySelectorAll('tbody[hidden]').length, shown = table.tBodies.length - hidden;
       var rows = 0;  // the height of the groups shown
       for (var i = 0; i < shown && hidden; i++) rows += table.tBodies[i].offsetHeight;
       near.style.height = hidden && shown ? Math.round(rows * hidden / shown) + 'px' : '';
-      watcher.unobserve(near);
-      if (hidden) watcher.observe(near);
+      // Observed afresh after a group came, so that a marker still near
+      // the screen calls again; else the reader's scrolling will.
+      if (coming) {
+        watcher.unobserve(near);
+        if (hidden) watcher.observe(near);
+      }
     }, {rootMargin: '0px 0px 600px 0px'}) : null;
     function render(all) {
       var shown = all ? lines : lines.slice(0, LOSSES), html = '';
@@ -567,6 +599,7 @@ const std::string_view kPageScript = R"js(
         html += (i && watcher && !all ? '<tbody hidden>' : '<tbody>') + shown.slice(i, i + LOSS_GROUP).join('') + '</tbody>';
       Array.prototype.slice.call(table.tBodies).forEach(function (group) { group.remove(); });
       table.insertAdjacentHTML('beforeend', html || '<tbody></tbody>');
+      near.style.height = '';
       if (watcher) watcher.observe(near);
     }
     render(false);
@@ -805,8 +838,19 @@ const std::string_view kPageScript = R"js(
     // A drawing needs every row: one asked for while the page loads is
     // drawn once they have come.
     function show(from, to, narrowLog) {
-      if (log) log.whenRead(function () { showNow(from, to, narrowLog); });
-      else showNow(from, to, narrowLog);
+      whenRead(function () { showNow(from, to, narrowLog); });
+    }
+
+    // `task` once the log's rows have come. Each asking is a task of its
+    // own, so that steps asked for while the page loads each start where
+    // the last one ended.
+    function whenRead(task) {
+      if (!log || log.arrived()) return task();
+      windowText.textContent = 'Reading the log\u2026';
+      log.whenRead(function () { task(); });
+    }
+    function step(task) {
+      return function () { whenRead(task); };
     }
 
     function showNow(from, to, narrowLog) {
@@ -879,17 +923,18 @@ const std::string_view kPageScript = R"js(
     scroll.setAttribute('role', 'region');
     scroll.setAttribute('aria-label', 'Timeline of battle ' + number + ': + and \u2212 zoom, arrows move, 0 shows the whole battle');
     scroll.addEventListener('keydown', function (event) {
-      var keys = {'+': function () { scale(0.5); }, '=': function () { scale(0.5); }, '-': function () { scale(2); },
-                  ArrowLeft: function () { pan(-0.25); }, ArrowRight: function () { pan(0.25); },
+      var keys = {'+': step(function () { scale(0.5); }), '=': step(function () { scale(0.5); }),
+                  '-': step(function () { scale(2); }),
+                  ArrowLeft: step(function () { pan(-0.25); }), ArrowRight: step(function () { pan(0.25); }),
                   '0': function () { show(lo, hi); }, Escape: function () { show(lo, hi); }};
       if (!keys[event.key] || event.target.closest('a')) return;
       keys[event.key]();
       event.preventDefault();
     });
-    zoom.querySelector('.zoom-in').addEventListener('click', function () { scale(0.5); });
-    zoom.querySelector('.zoom-out').addEventListener('click', function () { scale(2); });
-    zoom.querySelector('.earlier').addEventListener('click', function () { pan(-0.5); });
-    zoom.querySelector('.later').addEventListener('click', function () { pan(0.5); });
+    zoom.querySelector('.zoom-in').addEventListener('click', step(function () { scale(0.5); }));
+    zoom.querySelector('.zoom-out').addEventListener('click', step(function () { scale(2); }));
+    zoom.querySelector('.earlier').addEventListener('click', step(function () { pan(-0.5); }));
+    zoom.querySelector('.later').addEventListener('click', step(function () { pan(0.5); }));
     zoom.querySelector('.reset').addEventListener('click', function () { show(lo, hi); });
     zoom.hidden = false;
     figure.querySelector('.zoom-help').hidden = false;

@@ -261,6 +261,17 @@ describe('the log', () => {
     await page.close();
   });
 
+  test('back on the page, the log follows the kinds the browser restores', async () => {
+    const page = await open('long');
+    await page.locator('#battle-1 .kinds input[value=msg]').uncheck();
+    await page.goto('about:blank');
+    await page.goBack();
+    await page.waitForSelector('html[data-script="ready"]');
+    assert.equal(await page.isChecked('#battle-1 .kinds input[value=msg]'), false);
+    await page.waitForSelector('#battle-1 .log[data-shown="100"]');
+    await page.close();
+  });
+
   test('kinds switch on and off, and the pager sits above and below', async () => {
     const page = await open('long');
     await page.locator('#battle-1 .kinds input[value=msg]').uncheck();
@@ -296,6 +307,10 @@ describe('the log', () => {
     assert.equal(await button.textContent(), 'Show all 300 losses');
     const moved = await movedWhileScrolledTo(page, button, '#battle-1 .losses-all table.shown');
     assert.ok(Math.abs(moved) < 100, `the button moved ${moved} px as the losses came`);
+    // Paper gets every loss, with no room left for groups to come.
+    await page.evaluate(() => window.dispatchEvent(new Event('beforeprint')));
+    assert.equal(await page.$eval('#battle-1 .losses-all table.shown + div', (room) => room.offsetHeight), 0);
+    await page.evaluate(() => window.dispatchEvent(new Event('afterprint')));
     await button.click();
     assert.equal(await page.locator('#battle-1 .losses-all table.shown tbody tr').count(), 300);
     await page.close();
@@ -394,6 +409,7 @@ describe('the log', () => {
   test('while the rest of a long log loads, the first page shows and what the reader asks for follows', async () => {
     const fresh = await open('long', {query: '?filter=bearing%2004'});
     await fresh.locator('#battle-1 .zoom-in').click();
+    await fresh.locator('#battle-1 .zoom-in').click();
     const expected = await fresh.getAttribute('#battle-1 .log', 'data-shown');
     const view = await fresh.getAttribute('#battle-1 .timeline-figure', 'data-view');
     await fresh.close();
@@ -401,7 +417,14 @@ describe('the log', () => {
     let page = await openLoading();
     assert.equal((await shownRows(page)).length, 500);
     assert.ok(await page.locator('#battle-1 .tools').isVisible());
+    // Paper asked for now gets the rows read so far, each once.
+    await page.evaluate(() => window.dispatchEvent(new Event('beforeprint')));
+    const printed = (await shownRows(page)).map((row) => row[1] + row[2]);
+    assert.equal(new Set(printed).size, printed.length);
+    await page.evaluate(() => window.dispatchEvent(new Event('afterprint')));
+    // Each step taken starts where the last ended.
     await page.locator('#battle-1 input[type=search]').fill('bearing 04');
+    await page.locator('#battle-1 .zoom-in').click();
     await page.locator('#battle-1 .zoom-in').click();
     assert.equal(await page.locator('#battle-1 .tools .count').textContent(), 'Reading the log\u2026');
     await page.release();
