@@ -307,13 +307,17 @@ describe('the log', () => {
     assert.equal(await button.textContent(), 'Show all 300 losses');
     const moved = await movedWhileScrolledTo(page, button, '#battle-1 .losses-all table.shown');
     assert.ok(Math.abs(moved) < 100, `the button moved ${moved} px as the losses came`);
-    // Paper gets every loss, with no room left for groups to come.
-    await page.evaluate(() => window.dispatchEvent(new Event('beforeprint')));
-    assert.equal(await page.$eval('#battle-1 .losses-all table.shown + div', (room) => room.offsetHeight), 0);
-    await page.evaluate(() => window.dispatchEvent(new Event('afterprint')));
     await button.click();
     assert.equal(await page.locator('#battle-1 .losses-all table.shown tbody tr').count(), 300);
     await page.close();
+
+    // Paper gets every loss, with no room left for groups still to come.
+    const paper = await open('manyLosses');
+    const room = () => paper.$eval('#battle-1 .losses-all table.shown + div', (e) => e.offsetHeight);
+    await paper.waitForFunction(() => document.querySelector('#battle-1 .losses-all table.shown + div').offsetHeight > 0);
+    await paper.evaluate(() => window.dispatchEvent(new Event('beforeprint')));
+    assert.equal(await room(), 0);
+    await paper.close();
   });
 
   // A browser that has not idled since the page opened: the script has read
