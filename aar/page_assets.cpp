@@ -577,20 +577,24 @@ const std::string_view kPageScript = R"js(
     near.setAttribute('aria-hidden', 'true');
     table.after(near);
     // The groups not shown yet keep their room, as the log's rows do, so
-    // that the button below the table stays where the reader is heading.
-    var watcher = window.IntersectionObserver ? new IntersectionObserver(function () {
-      var group = table.querySelector('tbody[hidden]');
-      var coming = group && near.getBoundingClientRect().top < window.innerHeight + 600;
-      if (coming) group.hidden = false;
+    // that the button below the table stays where the reader is heading,
+    // and nothing below it moves once the page is shown.
+    function keepRoom() {
       var hidden = table.querySelectorAll('tbody[hidden]').length, shown = table.tBodies.length - hidden;
       var rows = 0;  // the height of the groups shown
       for (var i = 0; i < shown && hidden; i++) rows += table.tBodies[i].offsetHeight;
       near.style.height = hidden && shown ? Math.round(rows * hidden / shown) + 'px' : '';
+    }
+    var watcher = window.IntersectionObserver ? new IntersectionObserver(function () {
+      var group = table.querySelector('tbody[hidden]');
+      var coming = group && near.getBoundingClientRect().top < window.innerHeight + 600;
+      if (coming) group.hidden = false;
+      keepRoom();
       // Observed afresh after a group came, so that a marker still near
       // the screen calls again; else the reader's scrolling will.
       if (coming) {
         watcher.unobserve(near);
-        if (hidden) watcher.observe(near);
+        if (table.querySelector('tbody[hidden]')) watcher.observe(near);
       }
     }, {rootMargin: '0px 0px 600px 0px'}) : null;
     function render(all) {
@@ -600,7 +604,11 @@ const std::string_view kPageScript = R"js(
       Array.prototype.slice.call(table.tBodies).forEach(function (group) { group.remove(); });
       table.insertAdjacentHTML('beforeend', html || '<tbody></tbody>');
       near.style.height = '';
-      if (watcher) watcher.observe(near);
+      if (watcher) {
+        table.hidden = false;
+        keepRoom();
+        watcher.observe(near);
+      }
     }
     render(false);
     table.hidden = false;
