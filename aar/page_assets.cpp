@@ -603,15 +603,11 @@ const std::string_view kPageScript = R"js(
         html += (i && watcher && !all ? '<tbody hidden>' : '<tbody>') + shown.slice(i, i + LOSS_GROUP).join('') + '</tbody>';
       Array.prototype.slice.call(table.tBodies).forEach(function (group) { group.remove(); });
       table.insertAdjacentHTML('beforeend', html || '<tbody></tbody>');
-      near.style.height = '';
-      if (watcher) {
-        table.hidden = false;
-        keepRoom();
-        watcher.observe(near);
-      }
+      table.hidden = false;
+      keepRoom();
+      if (watcher) watcher.observe(near);
     }
     render(false);
-    table.hidden = false;
     if (lines.length > LOSSES) {
       var more = document.createElement('button');
       more.type = 'button';
